@@ -1,0 +1,127 @@
+// Stand-in for the closed queue-scheduler library (libqueue_scheduler.so). It checks the start
+// record's fixed values, logs what it received and runs one worker thread until WaitForStop(),
+// as the real library runs threads of its own. For tests and demonstrations:
+//   QS_STANDIN_INIT_RESULT=N     InitQueueScheduler returns N instead
+//   QS_STANDIN_INIT_DELAY_MS=N   InitQueueScheduler takes N ms
+//   QS_STANDIN_STOP_DELAY_MS=N   WaitForStop takes N ms (otherwise it returns at once)
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "dlog_pub.h"
+#include "queue_schedule_interface.h"
+
+namespace bqs {
+namespace {
+
+constexpr int kStandinModule = 20;
+constexpr int kLevelInfo = 1;
+constexpr int kLevelError = 3;
+constexpr int32_t kBadParamsCode = 22;
+
+// A whole-number environment value, or fallback when unset or not a number.
+long EnvNumber(const char *name, long fallback) {
+  const char *text = std::getenv(name);
+  if (text == nullptr || text[0] == '\0') {
+    return fallback;
+  }
+  char *end = nullptr;
+  const long value = std::strtol(text, &end, 10);
+  return *end == '\0' ? value : fallback;
+}
+
+void SleepMs(long ms) {
+  if (ms > 0) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+  }
+}
+
+#define STANDIN_LOG(level, ...)                          \
+  do {                                                   \
+    if (CheckLogLevel(kStandinModule, (level)) == 1) {   \
+      DlogRecord(kStandinModule, (level), __VA_ARGS__);  \
+    }                                                    \
+  } while (false)
+
+// What a running queue scheduler holds: its own copy of the start record and a worker.
+struct SchedulerState {
+  InitQsParams params;
+  std::mutex mutex;
+  std::condition_variable stopRequested;
+  bool stopping = false;
+  std::thread worker;
+};
+
+std::unique_ptr<SchedulerState> g_state;
+
+bool FixedValuesValid(const InitQsParams &params) {
+  return params.fixedParam1_ == 5 && params.fixedParam2_ == 6 && params.fixedParam3_ == 8 &&
+         params.fixedParam4_ == 9 && params.fixedFlag_;
+}
+
+void StopWorker() {
+  if (!g_state || !g_state->worker.joinable()) {
+    return;
+  }
+  {
+    std::lock_guard<std::mutex> lock(g_state->mutex);
+    g_state->stopping = true;
+  }
+  g_state->stopRequested.notify_all();
+  g_state->worker.join();
+}
+
+}  // namespace
+
+QueueScheduleInterface &QueueScheduleInterface::GetInstance() {
+  static QueueScheduleInterface instance;
+  return instance;
+}
+
+int32_t QueueScheduleInterface::InitQueueScheduler(const InitQsParams &params) {
+  SleepMs(EnvNumber("QS_STANDIN_INIT_DELAY_MS", 0));
+  const long forced = EnvNumber("QS_STANDIN_INIT_RESULT", 0);
+  if (forced != 0) {
+    STANDIN_LOG(kLevelError, "queue scheduler stand-in: start refused with code %ld", forced);
+    return static_cast<int32_t>(forced);
+  }
+  if (!FixedValuesValid(params)) {
+    STANDIN_LOG(kLevelError, "queue scheduler stand-in: start record has wrong fixed values");
+    return kBadParamsCode;
+  }
+  STANDIN_LOG(kLevelInfo,
+              "queue scheduler stand-in: started deviceId=%u hostPid=%u groupName=%s "
+              "devIds=%zu otherDeviceId=%u withOtherDevice=%d",
+              params.deviceId_, params.hostPid_, params.groupName_.c_str(),
+              params.devIds_.size(), params.otherDeviceId_, params.withOtherDevice_ ? 1 : 0);
+  StopWorker();
+  g_state = std::make_unique<SchedulerState>();
+  g_state->params = params;
+  SchedulerState *state = g_state.get();
+  state->worker = std::thread([state] {
+    std::unique_lock<std::mutex> lock(state->mutex);
+    state->stopRequested.wait(lock, [state] { return state->stopping; });
+  });
+  return 0;
+}
+
+int32_t QueueScheduleInterface::WaitForStop() {
+  SleepMs(EnvNumber("QS_STANDIN_STOP_DELAY_MS", 0));
+  StopWorker();
+  STANDIN_LOG(kLevelInfo, "queue scheduler stand-in: stopped");
+  return 0;
+}
+
+void QueueScheduleInterface::Destroy() const {
+  StopWorker();
+  g_state.reset();
+  STANDIN_LOG(kLevelInfo, "queue scheduler stand-in: destroyed");
+}
+
+bool BindCpuUtils::AddToCgroup(uint32_t, uint32_t) { return true; }
+
+}  // namespace bqs

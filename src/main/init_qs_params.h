@@ -1,0 +1,36 @@
+#ifndef QS_SRC_MAIN_INIT_QS_PARAMS_H_
+#define QS_SRC_MAIN_INIT_QS_PARAMS_H_
+
+#include <cstdint>
+#include <vector>
+
+#include "qs_args_parser/args_parser.h"
+#include "queue_schedule_interface.h"
+
+namespace qs_launcher {
+
+// Owns a start record whose every byte, padding included, is zero before its members are
+// constructed: the record crosses into the queue-scheduler library byte for byte.
+class ZeroedInitQsParams {
+ public:
+  ZeroedInitQsParams();
+  ~ZeroedInitQsParams();
+
+  ZeroedInitQsParams(const ZeroedInitQsParams &) = delete;
+  ZeroedInitQsParams &operator=(const ZeroedInitQsParams &) = delete;
+
+  bqs::InitQsParams &Get() { return *params_; }
+
+ private:
+  alignas(bqs::InitQsParams) unsigned char storage_[sizeof(bqs::InitQsParams)];
+  bqs::InitQsParams *params_;
+};
+
+// Fills a freshly zeroed record from the effective device id, the host pid, the vf id, the
+// caller's copy of the resource-id list and the launch parameters. Validates nothing.
+void FillInitQsParams(bqs::InitQsParams &params, uint32_t deviceId, uint32_t hostPid,
+                      uint32_t vfId, std::vector<uint32_t> resIds, const ArgsParser &args);
+
+}  // namespace qs_launcher
+
+#endif  // QS_SRC_MAIN_INIT_QS_PARAMS_H_
