@@ -5,6 +5,9 @@
 #include "dlog_pub.h"
 #include "vexor_scheduler_module.h"
 
+#pragma weak CheckLogLevel
+#pragma weak DlogRecord
+
 namespace {
 
 constexpr int kPluginModule = 21;
@@ -14,13 +17,12 @@ constexpr int kLevelInfo = 1;
 
 extern "C" {
 
-__attribute__((visibility("default"))) int32_t StartVexorSchedulerModule(void *) {
-  return 0;
-}
+__attribute__((visibility("default"))) int32_t StartVexorSchedulerModule(void *) { return 0; }
 
 __attribute__((visibility("default"))) int32_t StopVexorSchedulerModule(
     SchedulerModuleStopParams *params) {
-  if (params != nullptr && CheckLogLevel(kPluginModule, kLevelInfo) == 1) {
+  if (params != nullptr && CheckLogLevel != nullptr && DlogRecord != nullptr &&
+      CheckLogLevel(kPluginModule, kLevelInfo) == 1) {
     DlogRecord(kPluginModule, kLevelInfo,
                "sample scheduler plug-in: stopped deviceId=%u hostPid=%u vfId=%u",
                params->deviceId_, params->hostPid_, static_cast<unsigned>(params->vfId_));

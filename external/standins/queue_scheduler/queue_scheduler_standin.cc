@@ -15,6 +15,10 @@
 #include "dlog_pub.h"
 #include "queue_schedule_interface.h"
 
+// Like the launcher, the stand-in tolerates a log library that lacks the record functions.
+#pragma weak CheckLogLevel
+#pragma weak DlogRecord
+
 namespace bqs {
 namespace {
 
@@ -40,11 +44,12 @@ void SleepMs(long ms) {
   }
 }
 
-#define STANDIN_LOG(level, ...)                          \
-  do {                                                   \
-    if (CheckLogLevel(kStandinModule, (level)) == 1) {   \
-      DlogRecord(kStandinModule, (level), __VA_ARGS__);  \
-    }                                                    \
+#define STANDIN_LOG(level, ...)                              \
+  do {                                                       \
+    if (CheckLogLevel != nullptr && DlogRecord != nullptr && \
+        CheckLogLevel(kStandinModule, (level)) == 1) {       \
+      DlogRecord(kStandinModule, (level), __VA_ARGS__);      \
+    }                                                        \
   } while (false)
 
 // What a running queue scheduler holds: its own copy of the start record and a worker.
@@ -96,8 +101,8 @@ int32_t QueueScheduleInterface::InitQueueScheduler(const InitQsParams &params) {
   STANDIN_LOG(kLevelInfo,
               "queue scheduler stand-in: started deviceId=%u hostPid=%u groupName=%s "
               "devIds=%zu otherDeviceId=%u withOtherDevice=%d",
-              params.deviceId_, params.hostPid_, params.groupName_.c_str(),
-              params.devIds_.size(), params.otherDeviceId_, params.withOtherDevice_ ? 1 : 0);
+              params.deviceId_, params.hostPid_, params.groupName_.c_str(), params.devIds_.size(),
+              params.otherDeviceId_, params.withOtherDevice_ ? 1 : 0);
   StopWorker();
   g_state = std::make_unique<SchedulerState>();
   g_state->params = params;

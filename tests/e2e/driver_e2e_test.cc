@@ -1,0 +1,145 @@
+// The launcher as its parent runs it: real process, stand-in libraries, SIGTERM.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include "e2e/launcher_process.h"
+
+namespace e2e {
+namespace {
+
+void ExpectSilentStreams(const RunOutcome &run) {
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(run.err, "");
+}
+
+// The lines containing each text exist, in this order.
+void ExpectInOrder(const std::vector<std::string> &lines, const std::vector<std::string> &texts) {
+  int from = 0;
+  for (const std::string &text : texts) {
+    const int at = FindLine(lines, text, from);
+    ASSERT_GE(at, 0) << "missing, or out of order: " << text;
+    from = at + 1;
+  }
+}
+
+TEST(DriverE2e, NoArgumentsExits255) {
+  const RunOutcome run = RunToExit({});
+  ASSERT_TRUE(run.exit.exited);
+  EXPECT_EQ(run.exit.exitStatus, 255);
+  ExpectInOrder(run.records, {"INFO RUN module=36 [qs_main.cc:", "ERROR module=36 [qs_main.cc:"});
+  ExpectInOrder(run.records, {"[main][tid:", "[main][tid:"});
+  ExpectInOrder(run.records, {"QueueSchedule begin", "Parse args failed"});
+  EXPECT_EQ(run.records.size(), 2U);
+  ExpectSilentStreams(run);
+}
+
+TEST(DriverE2e, FullRunStopsInOrderOnSigterm) {
+  LaunchOptions options;
+  options.args = RequiredArgs();
+  options.args.push_back("--resIds=5,6");
+  options.libraryPath = SamplePluginDir();
+  const RunOutcome run = RunUntilSigterm(options);
+  ASSERT_TRUE(run.ready);
+  ASSERT_TRUE(run.exit.exited);
+  EXPECT_EQ(run.exit.exitStatus, 0);
+  ExpectInOrder(run.records, {
+                                 "QueueSchedule begin",
+                                 "Start parameter. deviceId=3, hostPid=4242,",
+                                 "resVec size is 2",
+                                 "RegVexorSchedulerModuleCallBack success",
+                                 "stand-in: started deviceId=5 hostPid=4242 groupName=qs_group",
+                                 "QueueSchedule start success",
+                                 "[WaitShutdown][tid:",
+                                 "Tsd wait for shut down success",
+                                 "plug-in: stopped deviceId=5 hostPid=4242 vfId=0",
+                                 "stand-in: stopped",
+                                 "stand-in: destroyed",
+                                 "QueueSchedule exit",
+                             });
+  EXPECT_EQ(FindLine(run.records, "ERROR"), -1);
+  EXPECT_GE(FindLine(run.records, "] Exit WaitShutdown"), 0);
+  ExpectSilentStreams(run);
+}
+
+TEST(DriverE2e, SigtermDuringSlowStartKillsWithoutExitRecord) {
+  LaunchOptions options;
+  options.args = RequiredArgs();
+  options.env = {{"QS_STANDIN_INIT_DELAY_MS", "3000"}};
+  LauncherProcess process(options);
+  ASSERT_TRUE(process.WaitForRecord("resVec size is"));
+  process.Signal(SIGTERM);
+  const ExitResult exit = process.Wait();
+  ASSERT_TRUE(exit.finished);
+  EXPECT_TRUE(exit.signaled);
+  EXPECT_EQ(exit.signal, SIGTERM);
+  const auto records = process.RecordLines();
+  EXPECT_EQ(FindLine(records, "QueueSchedule start success"), -1);
+  EXPECT_EQ(FindLine(records, "QueueSchedule exit"), -1);
+  EXPECT_EQ(process.Stdout() + process.Stderr(), "");
+}
+
+// The handshake ends the moment the handler is installed, so the signal lands before, between
+// or during the waiter's test of the flag and its sleep.
+TEST(DriverE2e, SigtermRightAfterHandlerInstalledIsNeverLost) {
+  constexpr int kRuns = 40;
+  for (int run = 0; run < kRuns; ++run) {
+    SCOPED_TRACE("run " + std::to_string(run));
+    LaunchOptions options;
+    options.args = RequiredArgs();
+    const RunOutcome outcome = RunUntilSigterm(options);
+    ASSERT_TRUE(outcome.ready);
+    ASSERT_TRUE(outcome.exit.finished) << "hung after SIGTERM";
+    ASSERT_TRUE(outcome.exit.exited);
+    EXPECT_EQ(outcome.exit.exitStatus, 0);
+    EXPECT_GE(FindLine(outcome.records, "QueueSchedule exit"), 0);
+  }
+}
+
+TEST(DriverE2e, SecondSigtermDuringStopOnlySetsTheFlag) {
+  LaunchOptions options;
+  options.args = RequiredArgs();
+  options.env = {{"QS_STANDIN_STOP_DELAY_MS", "300"}};
+  LauncherProcess process(options);
+  ASSERT_TRUE(process.WaitUntilSigtermCaught());
+  process.Signal(SIGTERM);
+  ASSERT_TRUE(process.WaitForRecord("Exit WaitShutdown"));
+  process.Signal(SIGTERM);
+  process.Signal(SIGTERM);
+  const ExitResult exit = process.Wait();
+  ASSERT_TRUE(exit.exited);
+  EXPECT_EQ(exit.exitStatus, 0);
+  const auto records = process.RecordLines();
+  const int exitLine = FindLine(records, "QueueSchedule exit");
+  ASSERT_GE(exitLine, 0);
+  EXPECT_EQ(FindLine(records, "QueueSchedule exit", exitLine + 1), -1);
+  EXPECT_EQ(FindLine(records, "Exit WaitShutdown", FindLine(records, "Exit WaitShutdown") + 1), -1);
+}
+
+// Each log function is bound weakly: a library that lacks some of them still runs the launcher.
+TEST(DriverE2e, LogLibraryWithoutLevelFunctionsStillRuns) {
+  LaunchOptions options;
+  options.args = RequiredArgs();
+  options.libraryPath = std::string(QS_DLOG_VARIANTS_DIR) + "/records_only";
+  const RunOutcome run = RunUntilSigterm(options);
+  ASSERT_TRUE(run.ready);
+  EXPECT_EQ(run.exit.exitStatus, 0);
+  ExpectInOrder(run.records, {"QueueSchedule begin", "Set log with env", "QueueSchedule exit"});
+  ExpectSilentStreams(run);
+}
+
+TEST(DriverE2e, LogLibraryWithoutRecordFunctionsIsSilentButRuns) {
+  LaunchOptions options;
+  options.args = RequiredArgs();
+  options.libraryPath = std::string(QS_DLOG_VARIANTS_DIR) + "/levels_only";
+  const RunOutcome run = RunUntilSigterm(options);
+  ASSERT_TRUE(run.ready);
+  EXPECT_EQ(run.exit.exitStatus, 0);
+  // Only the level calls of the environment path show; no record was formatted.
+  ASSERT_EQ(run.records.size(), 2U);
+  EXPECT_EQ(run.records[0], "dlog_setlevel -1 1 1");
+  EXPECT_EQ(run.records[1], "DlogSetAttr 0 4242 3");
+  ExpectSilentStreams(run);
+}
+
+}  // namespace
+}  // namespace e2e

@@ -1,0 +1,246 @@
+#include "e2e/launcher_process.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+namespace e2e {
+namespace {
+
+constexpr int kSigtermBit = SIGTERM - 1;
+constexpr auto kPollInterval = std::chrono::milliseconds(1);
+
+std::string ReadFile(const std::string &path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+std::string MakeTempDir() {
+  const char *base = std::getenv("TMPDIR");
+  std::string pattern = std::string(base != nullptr ? base : "/tmp") + "/qs_e2e.XXXXXX";
+  if (mkdtemp(&pattern[0]) == nullptr) {
+    throw std::runtime_error("mkdtemp failed");
+  }
+  return pattern;
+}
+
+// SigCgt of /proc/PID/status has the SIGTERM bit set.
+bool SigtermCaught(pid_t pid) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("SigCgt:", 0) == 0) {
+      const unsigned long long mask = std::stoull(line.substr(7), nullptr, 16);
+      return ((mask >> kSigtermBit) & 1ULL) != 0;
+    }
+  }
+  return false;
+}
+
+std::vector<std::string> EnvironmentFor(const LaunchOptions &options, const std::string &logFile) {
+  std::vector<std::pair<std::string, std::string>> env = {
+      {"PATH", "/usr/bin:/bin"}, {"KORVEL_GLOBAL_LOG_LEVEL", "1"}, {"DLOG_STANDIN_FILE", logFile}};
+  if (!options.libraryPath.empty()) {
+    env.emplace_back("LD_LIBRARY_PATH", options.libraryPath);
+  }
+  // Sanitizer settings of the test run reach the child too.
+  for (const char *name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "TSAN_OPTIONS", "LSAN_OPTIONS"}) {
+    if (const char *value = std::getenv(name)) {
+      env.emplace_back(name, value);
+    }
+  }
+  for (const auto &entry : options.env) {
+    env.push_back(entry);
+  }
+  std::vector<std::string> result;
+  for (size_t i = 0; i < env.size(); ++i) {
+    bool overridden = false;
+    for (size_t j = i + 1; j < env.size(); ++j) {
+      overridden = overridden || env[j].first == env[i].first;
+    }
+    if (!overridden) {
+      result.push_back(env[i].first + "=" + env[i].second);
+    }
+  }
+  return result;
+}
+
+std::vector<char *> Pointers(std::vector<std::string> &strings) {
+  std::vector<char *> pointers;
+  for (std::string &s : strings) {
+    pointers.push_back(&s[0]);
+  }
+  pointers.push_back(nullptr);
+  return pointers;
+}
+
+}  // namespace
+
+std::vector<std::string> RequiredArgs() {
+  return {"--deviceId=3", "--pid=4242", "--qsInitGroupName=qs_group"};
+}
+
+std::string SamplePluginDir() { return QS_SAMPLE_PLUGIN_DIR; }
+
+LauncherProcess::LauncherProcess(const LaunchOptions &options) : dir_(MakeTempDir()) {
+  std::vector<std::string> argv = {QS_LAUNCHER_PATH};
+  argv.insert(argv.end(), options.args.begin(), options.args.end());
+  std::vector<std::string> envp = EnvironmentFor(options, dir_ + "/dlog.txt");
+
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, (dir_ + "/stdout").c_str(),
+                                   O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, (dir_ + "/stderr").c_str(),
+                                   O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  // The child starts with SIGTERM at its default disposition and unblocked, whatever the runner
+  // had.
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t signals;
+  sigemptyset(&signals);
+  posix_spawnattr_setsigmask(&attributes, &signals);
+  sigaddset(&signals, SIGTERM);
+  posix_spawnattr_setsigdefault(&attributes, &signals);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+
+  auto argvPointers = Pointers(argv);
+  auto envPointers = Pointers(envp);
+  const int error = posix_spawn(&pid_, argv[0].c_str(), &actions, &attributes,
+                                argvPointers.data(), envPointers.data());
+  posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attributes);
+  if (error != 0) {
+    throw std::runtime_error("posix_spawn failed: " + std::to_string(error));
+  }
+}
+
+LauncherProcess::~LauncherProcess() {
+  if (!reaped_) {
+    Wait(std::chrono::milliseconds(0));
+  }
+  const std::string command = "rm -rf '" + dir_ + "'";
+  [[maybe_unused]] const int ignored = std::system(command.c_str());
+}
+
+bool LauncherProcess::WaitUntilSigtermCaught(std::chrono::milliseconds deadline) {
+  const auto end = std::chrono::steady_clock::now() + deadline;
+  while (std::chrono::steady_clock::now() < end) {
+    if (SigtermCaught(pid_)) {
+      return true;
+    }
+    int status = 0;
+    if (!reaped_ && waitpid(pid_, &status, WNOHANG | WNOWAIT) == pid_) {
+      return false;  // ended without ever catching SIGTERM
+    }
+    std::this_thread::sleep_for(kPollInterval);
+  }
+  return false;
+}
+
+bool LauncherProcess::WaitForRecord(const std::string &text, std::chrono::milliseconds deadline) {
+  const auto end = std::chrono::steady_clock::now() + deadline;
+  while (std::chrono::steady_clock::now() < end) {
+    if (FindLine(RecordLines(), text) >= 0) {
+      return true;
+    }
+    std::this_thread::sleep_for(kPollInterval);
+  }
+  return false;
+}
+
+void LauncherProcess::Signal(int signalNumber) const {
+  if (!reaped_) {
+    kill(pid_, signalNumber);
+  }
+}
+
+ExitResult LauncherProcess::Wait(std::chrono::milliseconds deadline) {
+  ExitResult result;
+  if (reaped_) {
+    return result;
+  }
+  const auto end = std::chrono::steady_clock::now() + deadline;
+  int status = 0;
+  pid_t done = 0;
+  while ((done = waitpid(pid_, &status, WNOHANG)) == 0 && std::chrono::steady_clock::now() < end) {
+    std::this_thread::sleep_for(kPollInterval);
+  }
+  if (done == 0) {
+    kill(pid_, SIGKILL);
+    waitpid(pid_, &status, 0);
+  } else {
+    result.finished = true;
+  }
+  reaped_ = true;
+  result.exited = WIFEXITED(status);
+  result.exitStatus = result.exited ? WEXITSTATUS(status) : -1;
+  result.signaled = WIFSIGNALED(status);
+  result.signal = result.signaled ? WTERMSIG(status) : 0;
+  return result;
+}
+
+std::vector<std::string> LauncherProcess::RecordLines() const {
+  std::istringstream text(ReadFile(dir_ + "/dlog.txt"));
+  std::vector<std::string> lines;
+  std::string line;
+  while (std::getline(text, line)) {
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+std::string LauncherProcess::Stdout() const { return ReadFile(dir_ + "/stdout"); }
+std::string LauncherProcess::Stderr() const { return ReadFile(dir_ + "/stderr"); }
+
+int FindLine(const std::vector<std::string> &lines, const std::string &text, int from) {
+  for (int i = from < 0 ? 0 : from; i < static_cast<int>(lines.size()); ++i) {
+    if (lines[static_cast<size_t>(i)].find(text) != std::string::npos) {
+      return i;
+    }
+  }
+  return -1;
+}
+
+namespace {
+
+RunOutcome Collect(LauncherProcess &process, bool ready, ExitResult exit) {
+  RunOutcome outcome;
+  outcome.ready = ready;
+  outcome.exit = exit;
+  outcome.records = process.RecordLines();
+  outcome.out = process.Stdout();
+  outcome.err = process.Stderr();
+  return outcome;
+}
+
+}  // namespace
+
+RunOutcome RunUntilSigterm(const LaunchOptions &options) {
+  LauncherProcess process(options);
+  const bool ready = process.WaitUntilSigtermCaught();
+  if (ready) {
+    process.Signal(SIGTERM);
+  }
+  const ExitResult exit = process.Wait();
+  return Collect(process, ready, exit);
+}
+
+RunOutcome RunToExit(const LaunchOptions &options) {
+  LauncherProcess process(options);
+  const ExitResult exit = process.Wait();
+  return Collect(process, false, exit);
+}
+
+}  // namespace e2e

@@ -1,0 +1,86 @@
+// Runs the built qs_launcher as a child process on the stand-ins, with a clean environment,
+// its device-log lines sent to a file and its stdout/stderr captured.
+#ifndef QS_TESTS_E2E_LAUNCHER_PROCESS_H_
+#define QS_TESTS_E2E_LAUNCHER_PROCESS_H_
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace e2e {
+
+// The arguments of a complete, valid launch (program path not included).
+std::vector<std::string> RequiredArgs();
+
+// Folder holding the sample plug-in (libvexor_scheduler.so).
+std::string SamplePluginDir();
+
+struct LaunchOptions {
+  std::vector<std::string> args;
+  // Added to a clean environment holding only PATH, KORVEL_GLOBAL_LOG_LEVEL=1 (so info records
+  // show) and DLOG_STANDIN_FILE. A later entry with the same name wins.
+  std::vector<std::pair<std::string, std::string>> env;
+  // LD_LIBRARY_PATH of the child; empty: none, so no plug-in is found.
+  std::string libraryPath;
+};
+
+struct ExitResult {
+  bool finished = false;  // false: still running at the deadline, then killed
+  bool exited = false;
+  int exitStatus = -1;
+  bool signaled = false;
+  int signal = 0;
+};
+
+class LauncherProcess {
+ public:
+  explicit LauncherProcess(const LaunchOptions &options);
+  ~LauncherProcess();
+
+  LauncherProcess(const LauncherProcess &) = delete;
+  LauncherProcess &operator=(const LauncherProcess &) = delete;
+
+  pid_t pid() const { return pid_; }
+
+  // Readiness handshake: true once /proc/PID/status shows SIGTERM caught; false if the process
+  // ended or the deadline passed first.
+  bool WaitUntilSigtermCaught(std::chrono::milliseconds deadline = std::chrono::seconds(5));
+  // True once a record line containing text has been written.
+  bool WaitForRecord(const std::string &text,
+                     std::chrono::milliseconds deadline = std::chrono::seconds(5));
+  void Signal(int signalNumber) const;
+  // Reaps the child; kills it with SIGKILL when it is still running at the deadline.
+  ExitResult Wait(std::chrono::milliseconds deadline = std::chrono::seconds(5));
+
+  // Lines of the device log (stand-in format), in order.
+  std::vector<std::string> RecordLines() const;
+  std::string Stdout() const;
+  std::string Stderr() const;
+
+ private:
+  std::string dir_;
+  pid_t pid_ = -1;
+  bool reaped_ = false;
+};
+
+// Index of the first line at or after from that contains text, or -1.
+int FindLine(const std::vector<std::string> &lines, const std::string &text, int from = 0);
+
+// Convenience: start, wait until ready, SIGTERM, wait for the exit.
+struct RunOutcome {
+  bool ready = false;
+  ExitResult exit;
+  std::vector<std::string> records;
+  std::string out;
+  std::string err;
+};
+RunOutcome RunUntilSigterm(const LaunchOptions &options);
+// Convenience: start and wait for the exit without any signal.
+RunOutcome RunToExit(const LaunchOptions &options);
+
+}  // namespace e2e
+
+#endif  // QS_TESTS_E2E_LAUNCHER_PROCESS_H_
