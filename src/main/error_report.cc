@@ -16,8 +16,7 @@ constexpr uint32_t kErrorMsgLength = sizeof(kEm9002) - 1;
 
 void ReportErrorMsg(int32_t errorCode, uint32_t deviceId, int32_t hostPid, uint32_t vfId) {
   BQS_RUN_LOG_WARN("ReportErrorMsg errcode is %d.", errorCode);
-  const char *message =
-      errorCode == kEm9001FailureCode ? kEm9001 : kEm9002;
+  const char *message = errorCode == kEm9001FailureCode ? kEm9001 : kEm9002;
   BQS_RUN_LOG_INFO("ReportErrorMsg msg is %s.", message);
   (void)SendErrorCode(deviceId, kTsdType, static_cast<uint32_t>(hostPid), vfId, message,
                       kErrorMsgLength);

@@ -20,33 +20,11 @@ bool RegisterEntry(int32_t callbackId, void *entry) {
   return RegisterModuleCallBack(&callback) == 0;
 }
 
-// Steps of the load that can fail once the library is open; false means "close it again".
-bool RegisterEntryPoints() {
-  void *startEntry = dlsym(g_schedulerSoHandle, kStartEntryName);
-  if (startEntry == nullptr) {
-    BQS_LOG_ERROR("cannot find StartVexorSchedulerModule");
-    return false;
-  }
-  if (!RegisterEntry(kStartModuleCallBackId, startEntry)) {
-    BQS_LOG_ERROR("reg StartVexorSchedulerModule failed");
-    return false;
-  }
-  void *stopEntry = dlsym(g_schedulerSoHandle, kStopEntryName);
-  if (stopEntry == nullptr) {
-    UnregisterModuleCallBack(kStartModuleCallBackId);
-    BQS_LOG_ERROR("cannot find StopVexorSchedulerModule");
-    return false;
-  }
-  if (!RegisterEntry(kStopModuleCallBackId, stopEntry)) {
-    UnregisterModuleCallBack(kStartModuleCallBackId);
-    BQS_LOG_ERROR("reg StopVexorSchedulerModule failed");
-    return false;
-  }
-  return true;
-}
-
 }  // namespace
 
+// Every record is written here rather than in a helper, so that each names this function. A
+// load that fails after the open closes the library again; only id 30 can have been registered
+// by then, and it is withdrawn.
 void RegVexorSchedulerModuleCallBack() {
   // RTLD_LAZY alone: the plug-in's symbols stay local to it.
   g_schedulerSoHandle = dlopen(kSchedulerSoName, RTLD_LAZY);
@@ -54,7 +32,27 @@ void RegVexorSchedulerModuleCallBack() {
     BQS_LOG_WARN("cannot open so %s", kSchedulerSoName);
     return;
   }
-  if (!RegisterEntryPoints()) {
+  void *startEntry = dlsym(g_schedulerSoHandle, kStartEntryName);
+  if (startEntry == nullptr) {
+    BQS_LOG_ERROR("cannot find StartVexorSchedulerModule");
+    CloseSchedulerSo();
+    return;
+  }
+  if (!RegisterEntry(kStartModuleCallBackId, startEntry)) {
+    BQS_LOG_ERROR("reg StartVexorSchedulerModule failed");
+    CloseSchedulerSo();
+    return;
+  }
+  void *stopEntry = dlsym(g_schedulerSoHandle, kStopEntryName);
+  if (stopEntry == nullptr) {
+    UnregisterModuleCallBack(kStartModuleCallBackId);
+    BQS_LOG_ERROR("cannot find StopVexorSchedulerModule");
+    CloseSchedulerSo();
+    return;
+  }
+  if (!RegisterEntry(kStopModuleCallBackId, stopEntry)) {
+    UnregisterModuleCallBack(kStartModuleCallBackId);
+    BQS_LOG_ERROR("reg StopVexorSchedulerModule failed");
     CloseSchedulerSo();
     return;
   }

@@ -24,7 +24,7 @@ int32_t RegisterModuleCallBack(const ModuleCallBackEntry *entry) {
   test_doubles::AddCall("RegisterModuleCallBack:" + std::to_string(entry->callbackId_));
   const test_doubles::Answers &answers = test_doubles::answers();
   return entry->callbackId_ == kStartModuleCallBackId ? answers.registerResult30
-                                                       : answers.registerResult34;
+                                                      : answers.registerResult34;
 }
 
 void UnregisterModuleCallBack(int32_t callbackId) {

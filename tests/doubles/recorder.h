@@ -24,6 +24,8 @@ struct Answers {
   // CheckLogLevel answers this for level >= threshold, 0 below it.
   int logThreshold = 0;
   int checkAnswer = 1;
+  // When set, CheckLogLevel answers this instead (any pattern of levels and modules).
+  std::function<int(int module, int level)> checkLogLevel;
   int setLevelResult = 0;
   int setAttrResult = 0;
   int32_t isHostSide = 1;
