@@ -93,7 +93,8 @@ std::vector<std::string> RequiredArgs() {
 std::string SamplePluginDir() { return QS_SAMPLE_PLUGIN_DIR; }
 
 LauncherProcess::LauncherProcess(const LaunchOptions &options) : dir_(MakeTempDir()) {
-  std::vector<std::string> argv = {QS_LAUNCHER_PATH};
+  std::vector<std::string> argv = options.wrapper;
+  argv.push_back(QS_LAUNCHER_PATH);
   argv.insert(argv.end(), options.args.begin(), options.args.end());
   std::vector<std::string> envp = EnvironmentFor(options, dir_ + "/dlog.txt");
 
@@ -117,8 +118,8 @@ LauncherProcess::LauncherProcess(const LaunchOptions &options) : dir_(MakeTempDi
 
   auto argvPointers = Pointers(argv);
   auto envPointers = Pointers(envp);
-  const int error = posix_spawn(&pid_, argv[0].c_str(), &actions, &attributes,
-                                argvPointers.data(), envPointers.data());
+  const int error = posix_spawn(&pid_, argv[0].c_str(), &actions, &attributes, argvPointers.data(),
+                                envPointers.data());
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attributes);
   if (error != 0) {

@@ -25,6 +25,8 @@ struct LaunchOptions {
   std::vector<std::pair<std::string, std::string>> env;
   // LD_LIBRARY_PATH of the child; empty: none, so no plug-in is found.
   std::string libraryPath;
+  // Program and options that run the launcher (a memory checker, say); empty: run it directly.
+  std::vector<std::string> wrapper;
 };
 
 struct ExitResult {

@@ -1,0 +1,250 @@
+// Starts the launcher (A), the baseline (B) and the baseline with one worker thread (C) in turn,
+// A B C A B C ..., and measures each run from outside through /proc: exec to ready (SIGTERM shows
+// as caught), context switches of all its threads while it waits, peak resident memory, SIGTERM
+// to exit. Prints table rows of medians:
+// | measure | launcher | baseline | ratio or difference | target | met |
+// Usage: qs_bench_launch [rounds] [idle-ms]
+#include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int kDefaultRounds = 30;
+constexpr int kDefaultIdleMs = 2000;
+// Start-up threads settle (the first sleep of each is a switch) before the idle count starts.
+constexpr auto kSettle = std::chrono::milliseconds(100);
+constexpr auto kReadyPoll = std::chrono::microseconds(10);
+constexpr auto kReadyDeadline = std::chrono::seconds(5);
+constexpr int kSigtermBit = SIGTERM - 1;
+constexpr double kTimeRatioLimit = 1.5;
+constexpr long kMemoryAllowanceKib = 1024;
+
+struct RunFigures {
+  bool ok = false;
+  double readyMs = 0;
+  double exitMs = 0;
+  long peakKib = 0;
+  long idleSwitches = 0;
+  int threads = 0;
+};
+
+// Reads a small /proc file in one go, without the stream library's buffering.
+std::string ReadProcFile(const std::string &path) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    return "";
+  }
+  char buffer[4096];
+  const ssize_t length = read(fd, buffer, sizeof(buffer) - 1);
+  close(fd);
+  return length > 0 ? std::string(buffer, static_cast<size_t>(length)) : std::string();
+}
+
+// The text after "name:" in a status file, or "".
+std::string StatusField(const std::string &status, const char *name) {
+  const std::string key = std::string("\n") + name + ":";
+  const std::string::size_type at = status.find(key);
+  if (at == std::string::npos) {
+    return "";
+  }
+  const std::string::size_type begin = at + key.size();
+  return status.substr(begin, status.find('\n', begin) - begin);
+}
+
+bool SigtermCaught(pid_t pid) {
+  const std::string mask =
+      StatusField(ReadProcFile("/proc/" + std::to_string(pid) + "/status"), "SigCgt");
+  return !mask.empty() && ((std::strtoull(mask.c_str(), nullptr, 16) >> kSigtermBit) & 1ULL) != 0;
+}
+
+// Voluntary plus involuntary context switches of every thread of the process, and the count of
+// threads.
+long ContextSwitches(pid_t pid, int &threads) {
+  const std::string taskDir = "/proc/" + std::to_string(pid) + "/task";
+  DIR *dir = opendir(taskDir.c_str());
+  long total = 0;
+  threads = 0;
+  if (dir == nullptr) {
+    return 0;
+  }
+  while (const dirent *entry = readdir(dir)) {
+    if (entry->d_name[0] == '.') {
+      continue;
+    }
+    const std::string status = ReadProcFile(taskDir + "/" + entry->d_name + "/status");
+    total += std::atol(StatusField(status, "voluntary_ctxt_switches").c_str());
+    total += std::atol(StatusField(status, "nonvoluntary_ctxt_switches").c_str());
+    ++threads;
+  }
+  closedir(dir);
+  return total;
+}
+
+double MillisecondsSince(Clock::time_point start) {
+  return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+struct Program {
+  const char *path;
+  std::vector<std::string> args;
+};
+
+RunFigures MeasureOneRun(const Program &program, std::chrono::milliseconds idle) {
+  RunFigures figures;
+  std::vector<std::string> args = {program.path};
+  args.insert(args.end(), program.args.begin(), program.args.end());
+  std::vector<std::string> env = {"PATH=/usr/bin:/bin",
+                                  std::string("LD_LIBRARY_PATH=") + QS_SAMPLE_PLUGIN_DIR};
+  std::vector<char *> argv;
+  std::vector<char *> envp;
+  for (std::string &arg : args) {
+    argv.push_back(&arg[0]);
+  }
+  for (std::string &entry : env) {
+    envp.push_back(&entry[0]);
+  }
+  argv.push_back(nullptr);
+  envp.push_back(nullptr);
+
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  for (const int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
+    posix_spawn_file_actions_addopen(&actions, fd, "/dev/null", O_RDWR, 0);
+  }
+  pid_t pid = -1;
+  const Clock::time_point spawned = Clock::now();
+  const int error = posix_spawn(&pid, program.path, &actions, nullptr, argv.data(), envp.data());
+  posix_spawn_file_actions_destroy(&actions);
+  if (error != 0) {
+    std::fprintf(stderr, "cannot start %s: %s\n", program.path, std::strerror(error));
+    return figures;
+  }
+
+  bool ready = false;
+  while (!(ready = SigtermCaught(pid)) && Clock::now() - spawned < kReadyDeadline) {
+    std::this_thread::sleep_for(kReadyPoll);
+  }
+  figures.readyMs = MillisecondsSince(spawned);
+
+  std::this_thread::sleep_for(kSettle);
+  int threads = 0;
+  const long switchesBefore = ContextSwitches(pid, threads);
+  std::this_thread::sleep_for(idle);
+  figures.idleSwitches = ContextSwitches(pid, figures.threads) - switchesBefore;
+  figures.peakKib = std::atol(
+      StatusField(ReadProcFile("/proc/" + std::to_string(pid) + "/status"), "VmHWM").c_str());
+
+  const Clock::time_point signalled = Clock::now();
+  kill(pid, SIGTERM);
+  int status = 0;
+  rusage usage{};
+  wait4(pid, &status, 0, &usage);
+  figures.exitMs = MillisecondsSince(signalled);
+  figures.ok = ready && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  if (!figures.ok) {
+    std::fprintf(stderr, "%s: ready=%d status=0x%x\n", program.path, ready ? 1 : 0, status);
+  }
+  return figures;
+}
+
+template <typename T>
+T Median(std::vector<T> values) {
+  std::sort(values.begin(), values.end());
+  return values[values.size() / 2];
+}
+
+double MaxOf(const std::vector<double> &values) {
+  return *std::max_element(values.begin(), values.end());
+}
+
+template <typename Field>
+std::vector<double> Column(const std::vector<RunFigures> &runs, Field field) {
+  std::vector<double> column;
+  for (const RunFigures &run : runs) {
+    column.push_back(static_cast<double>(run.*field));
+  }
+  return column;
+}
+
+const char *Met(bool met) { return met ? "yes" : "NO"; }
+
+}  // namespace
+
+int main(int argc, char *argv[]) {
+  const int rounds = argc > 1 ? std::atoi(argv[1]) : kDefaultRounds;
+  const std::chrono::milliseconds idle(argc > 2 ? std::atoi(argv[2]) : kDefaultIdleMs);
+  if (rounds < 1 || idle.count() < 0) {
+    std::fprintf(stderr, "usage: %s [rounds] [idle-ms]\n", argv[0]);
+    return 2;
+  }
+  // Timer slack would add about 50 us to every poll of the readiness loop.
+  prctl(PR_SET_TIMERSLACK, 1UL);
+
+  const Program programs[] = {
+      {QS_LAUNCHER_PATH,
+       {"--deviceId=3", "--pid=" + std::to_string(getpid()), "--qsInitGroupName=bench"}},
+      {QS_BASELINE_PATH, {}},
+      {QS_BASELINE_PATH, {"--worker"}},
+  };
+  constexpr size_t kPrograms = sizeof(programs) / sizeof(programs[0]);
+  std::vector<RunFigures> runs[kPrograms];
+  for (int round = 0; round < rounds; ++round) {
+    for (size_t program = 0; program < kPrograms; ++program) {
+      runs[program].push_back(MeasureOneRun(programs[program], idle));
+      if (!runs[program].back().ok) {
+        std::fprintf(stderr, "a run failed; no figures\n");
+        return 1;
+      }
+    }
+    std::fprintf(stderr, "\rround %d/%d", round + 1, rounds);
+  }
+  std::fprintf(stderr, "\n");
+  const std::vector<RunFigures> &launcher = runs[0];
+  const std::vector<RunFigures> &baseline = runs[1];
+  const std::vector<RunFigures> &withWorker = runs[2];
+
+  const double readyA = Median(Column(launcher, &RunFigures::readyMs));
+  const double readyB = Median(Column(baseline, &RunFigures::readyMs));
+  const double exitA = Median(Column(launcher, &RunFigures::exitMs));
+  const double exitB = Median(Column(baseline, &RunFigures::exitMs));
+  const double exitC = Median(Column(withWorker, &RunFigures::exitMs));
+  const double peakA = Median(Column(launcher, &RunFigures::peakKib));
+  const double peakB = Median(Column(baseline, &RunFigures::peakKib));
+  const double maxSwitchesA = MaxOf(Column(launcher, &RunFigures::idleSwitches));
+  const double maxSwitchesB = MaxOf(Column(baseline, &RunFigures::idleSwitches));
+
+  std::printf("| exec to ready | %.3f ms | %.3f ms | %.2fx | <= %.1fx | %s |\n", readyA, readyB,
+              readyA / readyB, kTimeRatioLimit, Met(readyA / readyB <= kTimeRatioLimit));
+  std::printf("| SIGTERM to exit | %.3f ms | %.3f ms | %.2fx | <= %.1fx | %s |\n", exitA, exitB,
+              exitA / exitB, kTimeRatioLimit, Met(exitA / exitB <= kTimeRatioLimit));
+  std::printf(
+      "| SIGTERM to exit, baseline also joining one worker thread | %.3f ms | %.3f ms | %.2fx | "
+      "(explains the row above) | - |\n",
+      exitA, exitC, exitA / exitC);
+  std::printf("| peak resident (VmHWM) | %.0f KiB | %.0f KiB | %+.0f KiB | <= +%ld KiB | %s |\n",
+              peakA, peakB, peakA - peakB, kMemoryAllowanceKib,
+              Met(peakA - peakB <= kMemoryAllowanceKib));
+  std::printf(
+      "| context switches in %.1f s idle, all %d threads, max of %d runs | %.0f | %.0f | - | 0 | "
+      "%s |\n",
+      static_cast<double>(idle.count()) / 1000.0, launcher.front().threads, rounds, maxSwitchesA,
+      maxSwitchesB, Met(maxSwitchesA == 0));
+  return 0;
+}
