@@ -12,16 +12,6 @@ void ExpectSilentStreams(const RunOutcome &run) {
   EXPECT_EQ(run.err, "");
 }
 
-// The lines containing each text exist, in this order.
-void ExpectInOrder(const std::vector<std::string> &lines, const std::vector<std::string> &texts) {
-  int from = 0;
-  for (const std::string &text : texts) {
-    const int at = FindLine(lines, text, from);
-    ASSERT_GE(at, 0) << "missing, or out of order: " << text;
-    from = at + 1;
-  }
-}
-
 TEST(DriverE2e, NoArgumentsExits255) {
   const RunOutcome run = RunToExit({});
   ASSERT_TRUE(run.exit.exited);
@@ -39,9 +29,7 @@ TEST(DriverE2e, FullRunStopsInOrderOnSigterm) {
   options.args.push_back("--resIds=5,6");
   options.libraryPath = SamplePluginDir();
   const RunOutcome run = RunUntilSigterm(options);
-  ASSERT_TRUE(run.ready);
-  ASSERT_TRUE(run.exit.exited);
-  EXPECT_EQ(run.exit.exitStatus, 0);
+  ExpectCleanStop(run);
   ExpectInOrder(run.records, {
                                  "QueueSchedule begin",
                                  "Start parameter. deviceId=3, hostPid=4242,",
@@ -58,7 +46,6 @@ TEST(DriverE2e, FullRunStopsInOrderOnSigterm) {
                              });
   EXPECT_EQ(FindLine(run.records, "ERROR"), -1);
   EXPECT_GE(FindLine(run.records, "] Exit WaitShutdown"), 0);
-  ExpectSilentStreams(run);
 }
 
 TEST(DriverE2e, SigtermDuringSlowStartKillsWithoutExitRecord) {
@@ -122,9 +109,7 @@ RunOutcome RunWithLogLibrary(const std::string &variant) {
   options.args = RequiredArgs();
   options.libraryPath = std::string(QS_DLOG_VARIANTS_DIR) + "/" + variant;
   RunOutcome run = RunUntilSigterm(options);
-  EXPECT_TRUE(run.ready);
-  EXPECT_EQ(run.exit.exitStatus, 0);
-  ExpectSilentStreams(run);
+  ExpectCleanStop(run);
   return run;
 }
 

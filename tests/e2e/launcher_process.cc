@@ -1,6 +1,7 @@
 #include "e2e/launcher_process.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -242,6 +243,22 @@ RunOutcome RunToExit(const LaunchOptions &options) {
   LauncherProcess process(options);
   const ExitResult exit = process.Wait();
   return Collect(process, false, exit);
+}
+
+void ExpectInOrder(const std::vector<std::string> &lines, const std::vector<std::string> &texts) {
+  int at = -1;
+  for (const std::string &text : texts) {
+    at = FindLine(lines, text, at + 1);
+    ASSERT_GE(at, 0) << "missing, or out of order: " << text;
+  }
+}
+
+void ExpectCleanStop(const RunOutcome &run) {
+  EXPECT_TRUE(run.ready);
+  EXPECT_TRUE(run.exit.exited);
+  EXPECT_EQ(run.exit.exitStatus, 0);
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(run.err, "");
 }
 
 }  // namespace e2e

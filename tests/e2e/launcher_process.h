@@ -71,6 +71,9 @@ class LauncherProcess {
 // Index of the first line at or after from that contains text, or -1.
 int FindLine(const std::vector<std::string> &lines, const std::string &text, int from = 0);
 
+// Fails the current test unless lines containing each text exist, in this order.
+void ExpectInOrder(const std::vector<std::string> &lines, const std::vector<std::string> &texts);
+
 // Convenience: start, wait until ready, SIGTERM, wait for the exit.
 struct RunOutcome {
   bool ready = false;
@@ -82,6 +85,10 @@ struct RunOutcome {
 RunOutcome RunUntilSigterm(const LaunchOptions &options);
 // Convenience: start and wait for the exit without any signal.
 RunOutcome RunToExit(const LaunchOptions &options);
+
+// Fails the current test unless the run became ready, exited 0 after SIGTERM and wrote nothing
+// on stdout or stderr.
+void ExpectCleanStop(const RunOutcome &run);
 
 }  // namespace e2e
 

@@ -12,15 +12,6 @@ namespace {
 
 constexpr char kPluginStopped[] = "plug-in: stopped";
 
-// The lines containing each text exist, in this order.
-void ExpectInOrder(const std::vector<std::string> &lines, const std::vector<std::string> &texts) {
-  int at = -1;
-  for (const std::string &text : texts) {
-    at = FindLine(lines, text, at + 1);
-    ASSERT_GE(at, 0) << "missing, or out of order: " << text;
-  }
-}
-
 // The first line holding text also holds each of the others (level, module, site), and ends in
 // the message.
 void ExpectRecord(const std::vector<std::string> &lines, const std::string &message,
@@ -72,16 +63,13 @@ TEST(PluginE2e, SamplePluginStopsAtSigterm) {
   options.args.push_back("--vfId=16");
   options.libraryPath = SamplePluginDir();
   const RunOutcome run = RunUntilSigterm(options);
-  ASSERT_TRUE(run.ready);
-  ASSERT_TRUE(run.exit.exited);
-  EXPECT_EQ(run.exit.exitStatus, 0);
+  ExpectCleanStop(run);
   ExpectInOrder(run.records, {"RegVexorSchedulerModuleCallBack success",
                               "QueueSchedule start success", "Tsd wait for shut down success",
                               "plug-in: stopped deviceId=3 hostPid=4242 vfId=16",
                               "queue scheduler stand-in: stopped", "QueueSchedule exit"});
   EXPECT_EQ(FindLine(run.records, "cannot "), -1);
   EXPECT_EQ(FindLine(run.records, "ERROR"), -1);
-  EXPECT_EQ(run.out + run.err, "");
 }
 
 // One warning at start and one, ending in " .", at stop; nothing else from the loader.
@@ -89,9 +77,7 @@ TEST(PluginE2e, NoPluginOnThePathOnlyWarns) {
   LaunchOptions options;
   options.args = RequiredArgs();
   const RunOutcome run = RunUntilSigterm(options);
-  ASSERT_TRUE(run.ready);
-  ASSERT_TRUE(run.exit.exited);
-  EXPECT_EQ(run.exit.exitStatus, 0);
+  ExpectCleanStop(run);
   const std::string atStart = "cannot open so libvexor_scheduler.so";
   const std::string atStop = atStart + " .";
   ExpectInOrder(run.records,
@@ -109,7 +95,6 @@ TEST(PluginE2e, NoPluginOnThePathOnlyWarns) {
   }
   EXPECT_EQ(loaderLines, 2);
   EXPECT_EQ(FindLine(run.records, "ERROR"), -1);
-  EXPECT_EQ(run.out + run.err, "");
 }
 
 }  // namespace
