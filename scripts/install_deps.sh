@@ -1,7 +1,11 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need, when any is missing.
+#   clang-14 with libclang-rt-14-dev: the sanitizer runtimes and the libFuzzer archive
+#     (libclang_rt.fuzzer-x86_64.a) of the asan and fuzz presets
+#   g++ brings gcc's sanitizer runtimes (libasan8, libubsan1, libtsan2) for the tsan preset
+#   clang-tidy-14: clang-tidy and run-clang-tidy-14 for the static analysis
 set -euo pipefail
-packages=(cmake ninja-build g++ googletest)
+packages=(cmake ninja-build g++ googletest valgrind clang-14 libclang-rt-14-dev clang-tidy-14)
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||

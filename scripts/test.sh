@@ -1,8 +1,138 @@
 #!/usr/bin/env bash
-# Builds with warnings as errors and runs every test.
+# Everything CI checks, in order; the first failing stage stops the run:
+#   1. ci     gcc, warnings as errors, every test
+#   2. asan   clang, AddressSanitizer + UndefinedBehaviorSanitizer, every test
+#   3. tsan   gcc, ThreadSanitizer, the end-to-end, soak, driver and shutdown tests.
+#             ThreadSanitizer loses a signal that arrives while its sigaction interceptor is
+#             still running, and the end-to-end tests send SIGTERM the moment the handler shows
+#             as installed; such a test then waits for ever. So the tsan test preset runs a
+#             failed test up to three times (30 s time-out) and leaves out the two tests that aim
+#             at that moment again and again. A ThreadSanitizer report still fails the stage.
+#   4. tidy   clang-tidy on src/ and external/, zero findings
+#   5. fuzz   each libFuzzer target for QS_FUZZ_SECONDS (default 60), no finding
+# Sanitizer reports of every process, the launcher started by the end-to-end tests included, are
+# written to build/<preset>/sanitizer-reports; a stage passes only when that folder stays empty.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install_deps.sh
-cmake --preset ci
-cmake --build --preset ci
-ctest --preset ci -j2
+
+fuzz_seconds=${QS_FUZZ_SECONDS:-60}
+timings=()
+
+# stage NAME COMMAND...: runs the command and notes its wall time.
+stage() {
+  local name=$1 start=$SECONDS
+  shift
+  echo "==== ${name}"
+  "$@"
+  timings+=("$(printf '%-6s %4d s' "${name}" $((SECONDS - start)))")
+}
+
+configure_and_build() {
+  cmake --preset "$1" >/dev/null
+  cmake --build --preset "$1" -j2
+}
+
+# Empty report folder; the runtimes append .<pid> to each log_path.
+fresh_reports() {
+  local dir="$PWD/build/$1/sanitizer-reports"
+  rm -rf "${dir}"
+  mkdir -p "${dir}"
+  echo "${dir}"
+}
+
+check_reports() {
+  local dir=$1
+  if compgen -G "${dir}/*" >/dev/null; then
+    echo "sanitizer reports in ${dir}:" >&2
+    cat "${dir}"/* >&2
+    return 1
+  fi
+}
+
+run_ci() {
+  configure_and_build ci
+  ctest --preset ci -j2
+}
+
+run_asan() {
+  configure_and_build asan
+  local reports
+  reports=$(fresh_reports asan)
+  ASAN_OPTIONS="log_path=${reports}/asan" UBSAN_OPTIONS="log_path=${reports}/ubsan" \
+    ctest --preset asan -j2
+  check_reports "${reports}"
+}
+
+run_tsan() {
+  configure_and_build tsan
+  local reports
+  reports=$(fresh_reports tsan)
+  export TSAN_OPTIONS="log_path=${reports}/tsan"
+  ctest --preset tsan -j2 -L 'e2e|soak'
+  ctest --preset tsan -j2 -R '^(DriverTest|ShutdownWaitTest)\.'
+  unset TSAN_OPTIONS
+  check_reports "${reports}"
+}
+
+# The compile commands of the ci build; headers under src/ and external/ are checked through the
+# sources that include them.
+run_tidy() {
+  local sources="$PWD/(src|external)/" count
+  count=$(grep -cE "\"file\": \"${sources}" build/ci/compile_commands.json || true)
+  echo "clang-tidy on ${count} files"
+  ((count > 0))
+  run-clang-tidy-14 -p build/ci -j2 -quiet "^${sources}"
+}
+
+# fuzz_target NAME CORPUS: runs build/fuzz/bin/qs_NAME_fuzzer on a working copy of the seed
+# corpus, in the background; its log is build/fuzz/NAME.log.
+fuzz_target() {
+  local name=$1 seeds=$2 work=build/fuzz/work/$1
+  rm -rf "${work}"
+  mkdir -p "${work}/corpus" "${work}/artifacts"
+  ASAN_OPTIONS=halt_on_error=1:detect_leaks=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+    "build/fuzz/bin/qs_${name}_fuzzer" -max_total_time="${fuzz_seconds}" -timeout=10 \
+    -dict=fuzz/args.dict -artifact_prefix="${work}/artifacts/" -print_final_stats=1 \
+    "${work}/corpus" "${seeds}" >"build/fuzz/${name}.log" 2>&1
+}
+
+fuzz_summary() {
+  local name=$1 log=build/fuzz/$1.log
+  local runs rate corpus
+  runs=$(awk '/^stat::number_of_executed_units:/ {print $2}' "${log}")
+  rate=$(awk '/^stat::average_exec_per_sec:/ {print $2}' "${log}")
+  corpus=$(find "build/fuzz/work/${name}/corpus" -type f | wc -l)
+  echo "fuzz ${name}: ${runs:-?} runs, ${rate:-?} exec/s, ${corpus} new corpus units"
+}
+
+# Both targets at once, one per core.
+run_fuzz() {
+  configure_and_build fuzz
+  local status=0 pids=() pid name
+  for name in args env_log_level; do
+    fuzz_target "${name}" "fuzz/corpus/${name}" &
+    pids+=($!)
+  done
+  for pid in "${pids[@]}"; do
+    wait "${pid}" || status=1
+  done
+  for name in args env_log_level; do
+    fuzz_summary "${name}"
+  done
+  if ((status != 0)); then
+    for name in args env_log_level; do
+      tail -n 60 "build/fuzz/${name}.log" >&2
+    done
+  fi
+  return "${status}"
+}
+
+stage ci run_ci
+stage asan run_asan
+stage tsan run_tsan
+stage tidy run_tidy
+stage fuzz run_fuzz
+
+echo "==== wall time per stage"
+printf '%s\n' "${timings[@]}"

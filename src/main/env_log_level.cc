@@ -17,6 +17,7 @@ constexpr int32_t kDefaultEnvEventLevel = 1;
 }  // namespace
 
 void GetEnv(const char *name, std::string &value) {
+  // NOLINTNEXTLINE(concurrency-mt-unsafe): read before any thread starts; nothing writes it.
   const char *text = std::getenv(name);
   const std::size_t length = text == nullptr ? 0 : strnlen(text, kEnvValueLengthLimit);
   if (text == nullptr || length == kEnvValueLengthLimit) {

@@ -30,6 +30,7 @@ ZeroedInitQsParams::ZeroedInitQsParams() {
 ZeroedInitQsParams::~ZeroedInitQsParams() { params_->~InitQsParams(); }
 
 void FillInitQsParams(bqs::InitQsParams &params, uint32_t deviceId, uint32_t hostPid,
+                      // NOLINTNEXTLINE(performance-unnecessary-value-param): the caller's copy.
                       uint32_t vfId, std::vector<uint32_t> resIds, const ArgsParser &args) {
   params.deviceId_ = deviceId;
   params.fixedParam1_ = kFixedParam1;

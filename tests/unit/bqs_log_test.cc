@@ -71,8 +71,8 @@ TEST_F(BqsLogTest, PrefixIsOneLiteralWithSiteAndThreadId) {
   const auto records = test_doubles::Records();
   ASSERT_EQ(records.size(), 1U);
   EXPECT_EQ(records[0].format, "[%s:%d][%s][tid:%llu] QueueSchedule start failed, ret=%d .");
-  const std::string expected = "[bqs_log_test.cc:" + std::to_string(line) + "][TestBody][tid:" +
-                               std::to_string(syscall(SYS_gettid)) +
+  const std::string expected = "[bqs_log_test.cc:" + std::to_string(line) +
+                               "][TestBody][tid:" + std::to_string(syscall(SYS_gettid)) +
                                "] QueueSchedule start failed, ret=16 .";
   EXPECT_EQ(records[0].text, expected);
 }

@@ -29,7 +29,8 @@ constexpr char kOutputFileEnv[] = "DLOG_STANDIN_FILE";
 bool ValidLevel(int level) { return level >= kLevelDebug && level <= kLevelOff; }
 
 // The environment's level when it is exactly one valid level digit, else the default.
-int InitialGlobalLevel() {
+int InitialGlobalLevel() noexcept {
+  // NOLINTNEXTLINE(concurrency-mt-unsafe): nothing in the process writes the environment.
   const char *text = std::getenv(kGlobalLevelEnv);
   if (text != nullptr && text[0] >= '0' && text[0] <= '4' && text[1] == '\0') {
     return text[0] - '0';
@@ -68,8 +69,8 @@ std::string TimeStamp() {
   localtime_r(&now.tv_sec, &local);
   char text[64];
   const size_t length = std::strftime(text, sizeof(text), "%Y-%m-%d %H:%M:%S", &local);
-  std::snprintf(text + length, sizeof(text) - length, ".%03ld",
-                static_cast<long>(now.tv_usec / 1000));
+  (void)std::snprintf(text + length, sizeof(text) - length, ".%03ld",
+                      static_cast<long>(now.tv_usec / 1000));
   return text;
 }
 
@@ -82,13 +83,14 @@ std::string Format(const char *fmt, va_list args) {
     return std::string();
   }
   std::string text(static_cast<size_t>(length) + 1, '\0');
-  std::vsnprintf(&text[0], text.size(), fmt, args);
+  (void)std::vsnprintf(&text[0], text.size(), fmt, args);
   text.resize(static_cast<size_t>(length));
   return text;
 }
 
 // One write per line, so lines of concurrent writers never interleave.
 void WriteLine(const std::string &line) {
+  // NOLINTNEXTLINE(concurrency-mt-unsafe): nothing in the process writes the environment.
   const char *path = std::getenv(kOutputFileEnv);
   int fd = STDERR_FILENO;
   if (path != nullptr && path[0] != '\0') {

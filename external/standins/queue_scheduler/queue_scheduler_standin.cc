@@ -29,6 +29,7 @@ constexpr int32_t kBadParamsCode = 22;
 
 // A whole-number environment value, or fallback when unset or not a number.
 long EnvNumber(const char *name, long fallback) {
+  // NOLINTNEXTLINE(concurrency-mt-unsafe): nothing in the process writes the environment.
   const char *text = std::getenv(name);
   if (text == nullptr || text[0] == '\0') {
     return fallback;
