@@ -3,7 +3,7 @@
 # start, wait until it catches SIGTERM, send SIGTERM, show the exit status.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/install_deps.sh
+scripts/install_deps.sh --build-only
 cmake --preset default >/dev/null
 cmake --build --preset default --target qs_launcher vexor_scheduler_sample
 
