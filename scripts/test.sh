@@ -28,6 +28,20 @@ stage() {
   timings+=("$(printf '%-6s %4d s' "${name}" $((SECONDS - start)))")
 }
 
+# run_ctest ARGS...: ctest, with its counts added to the totals printed at the end.
+passed=0
+failed=0
+run_ctest() {
+  local log status=0 total failures
+  log=$(mktemp)
+  ctest "$@" 2>&1 | tee "${log}" || status=$?
+  read -r failures total < <(sed -nE 's/.* tests passed, ([0-9]+) tests failed out of ([0-9]+)$/\1 \2/p' "${log}") || true
+  rm -f "${log}"
+  passed=$((passed + ${total:-0} - ${failures:-0}))
+  failed=$((failed + ${failures:-0}))
+  return "${status}"
+}
+
 configure_and_build() {
   cmake --preset "$1" >/dev/null
   cmake --build --preset "$1" -j2
@@ -52,7 +66,7 @@ check_reports() {
 
 run_ci() {
   configure_and_build ci
-  ctest --preset ci -j2
+  run_ctest --preset ci -j2
 }
 
 run_asan() {
@@ -60,7 +74,7 @@ run_asan() {
   local reports
   reports=$(fresh_reports asan)
   ASAN_OPTIONS="log_path=${reports}/asan" UBSAN_OPTIONS="log_path=${reports}/ubsan" \
-    ctest --preset asan -j2
+    run_ctest --preset asan -j2
   check_reports "${reports}"
 }
 
@@ -69,8 +83,8 @@ run_tsan() {
   local reports
   reports=$(fresh_reports tsan)
   export TSAN_OPTIONS="log_path=${reports}/tsan"
-  ctest --preset tsan -j2 -L 'e2e|soak'
-  ctest --preset tsan -j2 -R '^(DriverTest|ShutdownWaitTest)\.'
+  run_ctest --preset tsan -j2 -L 'e2e|soak'
+  run_ctest --preset tsan -j2 -R '^(DriverTest|ShutdownWaitTest)\.'
   unset TSAN_OPTIONS
   check_reports "${reports}"
 }
@@ -136,3 +150,4 @@ stage fuzz run_fuzz
 
 echo "==== wall time per stage"
 printf '%s\n' "${timings[@]}"
+echo "tests: ${passed} passed, ${failed} failed"
