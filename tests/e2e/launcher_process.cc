@@ -50,7 +50,11 @@ bool SigtermCaught(pid_t pid) {
 
 std::vector<std::string> EnvironmentFor(const LaunchOptions &options, const std::string &logFile) {
   std::vector<std::pair<std::string, std::string>> env = {
-      {"PATH", "/usr/bin:/bin"}, {"KORVEL_GLOBAL_LOG_LEVEL", "1"}, {"DLOG_STANDIN_FILE", logFile}};
+      {"PATH", "/usr/bin:/bin"},
+      {"KORVEL_GLOBAL_LOG_LEVEL", "1"},
+      {"DLOG_STANDIN_FILE", logFile},
+      // A thread of the closed library's own, as in a deployment: SIGTERM may land on it.
+      {"QS_STANDIN_WORKER_THREAD", "1"}};
   if (!options.libraryPath.empty()) {
     env.emplace_back("LD_LIBRARY_PATH", options.libraryPath);
   }

@@ -21,7 +21,8 @@ std::string SamplePluginDir();
 struct LaunchOptions {
   std::vector<std::string> args;
   // Added to a clean environment holding only PATH, KORVEL_GLOBAL_LOG_LEVEL=1 (so info records
-  // show) and DLOG_STANDIN_FILE. A later entry with the same name wins.
+  // show), DLOG_STANDIN_FILE and QS_STANDIN_WORKER_THREAD=1. A later entry with the same name
+  // wins.
   std::vector<std::pair<std::string, std::string>> env;
   // LD_LIBRARY_PATH of the child; empty: none, so no plug-in is found.
   std::string libraryPath;

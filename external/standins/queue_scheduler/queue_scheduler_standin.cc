@@ -1,9 +1,10 @@
 // Stand-in for the closed queue-scheduler library (libqueue_scheduler.so). It checks the start
-// record's fixed values, logs what it received and runs one worker thread until WaitForStop(),
-// as the real library runs threads of its own. For tests and demonstrations:
+// record's fixed values and logs what it received. For tests and demonstrations:
 //   QS_STANDIN_INIT_RESULT=N     InitQueueScheduler returns N instead
 //   QS_STANDIN_INIT_DELAY_MS=N   InitQueueScheduler takes N ms
 //   QS_STANDIN_STOP_DELAY_MS=N   WaitForStop takes N ms (otherwise it returns at once)
+//   QS_STANDIN_WORKER_THREAD=1   a successful start runs one idle worker thread until
+//                                WaitForStop(), as the real library runs threads of its own
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
@@ -108,10 +109,12 @@ int32_t QueueScheduleInterface::InitQueueScheduler(const InitQsParams &params) {
   g_state = std::make_unique<SchedulerState>();
   g_state->params = params;
   SchedulerState *state = g_state.get();
-  state->worker = std::thread([state] {
-    std::unique_lock<std::mutex> lock(state->mutex);
-    state->stopRequested.wait(lock, [state] { return state->stopping; });
-  });
+  if (EnvNumber("QS_STANDIN_WORKER_THREAD", 0) == 1) {
+    state->worker = std::thread([state] {
+      std::unique_lock<std::mutex> lock(state->mutex);
+      state->stopRequested.wait(lock, [state] { return state->stopping; });
+    });
+  }
   return 0;
 }
 
