@@ -257,6 +257,22 @@ void ExpectInOrder(const std::vector<std::string> &lines, const std::vector<std:
   }
 }
 
+::testing::AssertionResult OnceInOrder(const std::vector<std::string> &lines,
+                                       const std::vector<std::string> &texts) {
+  int at = -1;
+  for (const std::string &text : texts) {
+    const int next = FindLine(lines, text, at + 1);
+    if (next < 0) {
+      return ::testing::AssertionFailure() << "missing, or out of order: " << text;
+    }
+    if (FindLine(lines, text) != next || FindLine(lines, text, next + 1) >= 0) {
+      return ::testing::AssertionFailure() << "more than once: " << text;
+    }
+    at = next;
+  }
+  return ::testing::AssertionSuccess();
+}
+
 void ExpectCleanStop(const RunOutcome &run) {
   EXPECT_TRUE(run.ready);
   EXPECT_TRUE(run.exit.exited);

@@ -3,6 +3,7 @@
 #ifndef QS_TESTS_E2E_LAUNCHER_PROCESS_H_
 #define QS_TESTS_E2E_LAUNCHER_PROCESS_H_
 
+#include <gtest/gtest.h>
 #include <sys/types.h>
 
 #include <chrono>
@@ -74,6 +75,10 @@ int FindLine(const std::vector<std::string> &lines, const std::string &text, int
 
 // Fails the current test unless lines containing each text exist, in this order.
 void ExpectInOrder(const std::vector<std::string> &lines, const std::vector<std::string> &texts);
+
+// Success when lines containing each text exist, in this order, and each text in one line only.
+::testing::AssertionResult OnceInOrder(const std::vector<std::string> &lines,
+                                       const std::vector<std::string> &texts);
 
 // Convenience: start, wait until ready, SIGTERM, wait for the exit.
 struct RunOutcome {

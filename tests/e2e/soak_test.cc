@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <iterator>
 #include <random>
 #include <string>
 #include <thread>
@@ -48,16 +49,10 @@ LaunchOptions SoakOptions() {
 }
 
 ::testing::AssertionResult StopSequenceExactlyOnce(const std::vector<std::string> &records) {
-  int from = 0;
-  for (const char *text : kStopSequence) {
-    const int at = FindLine(records, text, from);
-    if (at < 0) {
-      return ::testing::AssertionFailure() << "missing, or out of order: " << text;
-    }
-    if (FindLine(records, text, at + 1) >= 0 || FindLine(records, text) != at) {
-      return ::testing::AssertionFailure() << "more than once: " << text;
-    }
-    from = at + 1;
+  ::testing::AssertionResult once =
+      OnceInOrder(records, {std::begin(kStopSequence), std::end(kStopSequence)});
+  if (!once) {
+    return once;
   }
   if (FindLine(records, "ERROR") >= 0) {
     return ::testing::AssertionFailure() << "error record: " << records[FindLine(records, "ERROR")];

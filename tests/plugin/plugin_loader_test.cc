@@ -17,9 +17,8 @@
 #include "bqs_log/bqs_log.h"
 #include "doubles/recorder.h"
 #include "plugin/variant_probe.h"
+#include "unit/driver_runner.h"
 #include "unit/sigterm_sender.h"
-
-int QsLauncherMain(int argc, char *argv[]);
 
 namespace {
 
@@ -159,14 +158,7 @@ class PluginLoaderTest : public ::testing::Test {
   }
 
   int RunDriver() {
-    std::vector<std::string> args = {"qs_launcher", "--deviceId=3", "--pid=42", "--vfId=2",
-                                     "--qsInitGroupName=g"};
-    std::vector<char *> argv;
-    for (std::string &arg : args) {
-      argv.push_back(&arg[0]);
-    }
-    argv.push_back(nullptr);
-    return QsLauncherMain(static_cast<int>(args.size()), argv.data());
+    return unit::RunDriver({"--deviceId=3", "--pid=42", "--vfId=2", "--qsInitGroupName=g"});
   }
 
   const Variant *variant_ = nullptr;

@@ -10,6 +10,7 @@
 
 #include "doubles/recorder.h"
 #include "unit/args_test_support.h"
+#include "unit/driver_runner.h"
 
 namespace {
 
@@ -42,12 +43,8 @@ std::vector<Rec> OptionalMissing() {
 }
 
 bool ParseCommandLine(ArgsParser &args, std::vector<std::string> strings) {
-  std::vector<char *> argv;
-  for (std::string &text : strings) {
-    argv.push_back(&text[0]);
-  }
-  argv.push_back(nullptr);
-  return args.ParseArgs(static_cast<int>(strings.size()), argv.data());
+  return unit::CallWithArgv(std::move(strings),
+                            [&args](int argc, char **argv) { return args.ParseArgs(argc, argv); });
 }
 
 std::vector<std::string> WithRequired(std::vector<std::string> argv) {

@@ -12,9 +12,9 @@
 
 #include "doubles/recorder.h"
 #include "qs_args_parser/args_parser.h"
+#include "unit/driver_runner.h"
 
 // The driver's main, renamed for the unit-test binary.
-int QsLauncherMain(int argc, char **argv);
 
 namespace args_test {
 
@@ -148,14 +148,7 @@ class ScopedEnv {
 // so the run ends after the start-up part instead of waiting for SIGTERM.
 inline int RunDriverUntilStart(const std::vector<std::string> &args) {
   test_doubles::answers().initResult = 1;
-  std::vector<std::string> strings = {"/usr/bin/qs_launcher"};
-  strings.insert(strings.end(), args.begin(), args.end());
-  std::vector<char *> argv;
-  for (std::string &text : strings) {
-    argv.push_back(&text[0]);
-  }
-  argv.push_back(nullptr);
-  return QsLauncherMain(static_cast<int>(strings.size()), argv.data());
+  return unit::RunDriver(args);
 }
 
 }  // namespace args_test

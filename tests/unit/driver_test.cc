@@ -7,9 +7,8 @@
 #include <vector>
 
 #include "doubles/recorder.h"
+#include "unit/driver_runner.h"
 #include "unit/sigterm_sender.h"
-
-int QsLauncherMain(int argc, char *argv[]);
 
 namespace {
 
@@ -19,15 +18,7 @@ class DriverTest : public ::testing::Test {
  protected:
   void SetUp() override { test_doubles::Reset(); }
 
-  int Run(std::vector<std::string> args) {
-    args.insert(args.begin(), "qs_launcher");
-    std::vector<char *> argv;
-    for (std::string &arg : args) {
-      argv.push_back(&arg[0]);
-    }
-    argv.push_back(nullptr);
-    return QsLauncherMain(static_cast<int>(args.size()), argv.data());
-  }
+  int Run(std::vector<std::string> args) { return unit::RunDriver(std::move(args)); }
 
   // A successful start waits for SIGTERM; this delivers it once the handler is in place.
   void SendSigtermOnStart() {
