@@ -1,15 +1,19 @@
 #!/usr/bin/env bash
 # Everything CI checks, in order; the first failing stage stops the run:
-#   1. ci     gcc, warnings as errors, every test
-#   2. asan   clang, AddressSanitizer + UndefinedBehaviorSanitizer, every test
-#   3. tsan   gcc, ThreadSanitizer, the end-to-end, soak, driver and shutdown tests.
-#             ThreadSanitizer loses a signal that arrives while its sigaction interceptor is
-#             still running, and the end-to-end tests send SIGTERM the moment the handler shows
-#             as installed; such a test then waits for ever. So the tsan test preset runs a
-#             failed test up to three times (30 s time-out) and leaves out the two tests that aim
-#             at that moment again and again. A ThreadSanitizer report still fails the stage.
-#   4. tidy   clang-tidy on src/ and external/, zero findings
-#   5. fuzz   each libFuzzer target for QS_FUZZ_SECONDS (default 60), no finding
+#   1. ci       gcc, warnings as errors, every test
+#   2. release  the hardened release workflow and its Debian package: hardening-check, lintian,
+#               the manual page's lint, an install and purge (as root), one run of the packaged
+#               launcher from an extracted root on the stand-ins
+#   3. asan     clang, AddressSanitizer + UndefinedBehaviorSanitizer, every test
+#   4. tsan     gcc, ThreadSanitizer, the end-to-end, soak, driver and shutdown tests.
+#               ThreadSanitizer loses a signal that arrives while its sigaction interceptor is
+#               still running, and the end-to-end tests send SIGTERM the moment the handler shows
+#               as installed; such a test then waits for ever. So the tsan test preset runs a
+#               failed test up to three times (30 s time-out) and leaves out the two tests that
+#               aim at that moment again and again. A ThreadSanitizer report still fails the
+#               stage.
+#   5. tidy     clang-tidy on src/ and external/, zero findings
+#   6. fuzz     each libFuzzer target for QS_FUZZ_SECONDS (default 60), no finding
 # Sanitizer reports of every process, the launcher started by the end-to-end tests included, are
 # written to build/<preset>/sanitizer-reports; a stage passes only when that folder stays empty.
 set -euo pipefail
@@ -25,7 +29,7 @@ stage() {
   shift
   echo "==== ${name}"
   "$@"
-  timings+=("$(printf '%-6s %4d s' "${name}" $((SECONDS - start)))")
+  timings+=("$(printf '%-8s %4d s' "${name}" $((SECONDS - start)))")
 }
 
 # run_ctest ARGS...: ctest, with its counts added to the totals printed at the end.
@@ -67,6 +71,95 @@ check_reports() {
 run_ci() {
   configure_and_build ci
   run_ctest --preset ci -j2
+}
+
+# Every compile of the launcher's own sources carries the hardening flags whose effect
+# hardening-check cannot always see (no fortifiable call left, crt objects without CET).
+check_hardening_flags() {
+  local database=$1 count missing
+  count=$(grep -cF "\"file\": \"$PWD/src/" "${database}" || true)
+  if ((count == 0)); then
+    echo "no compile of src/ in ${database}" >&2
+    return 1
+  fi
+  missing=$(awk -v src="\"file\": \"$PWD/src/" '
+    /"command":/ { command = $0 }
+    index($0, src) && !(command ~ /-D_FORTIFY_SOURCE=[23]/ && command ~ /-fcf-protection/) {
+      print
+    }' "${database}")
+  if [[ -n ${missing} ]]; then
+    echo "compiled without -D_FORTIFY_SOURCE or -fcf-protection: ${missing}" >&2
+    return 1
+  fi
+  echo "all ${count} compiles under src/ have -D_FORTIFY_SOURCE and -fcf-protection"
+}
+
+# Both closed libraries in DT_NEEDED (every log function is a weak reference), no RUNPATH.
+check_dynamic_section() {
+  local dynamic library
+  dynamic=$(readelf -d "$1")
+  for library in libdlog.so libqueue_scheduler.so; do
+    grep -qF "Shared library: [${library}]" <<<"${dynamic}" || {
+      echo "$1: ${library} not in DT_NEEDED" >&2
+      return 1
+    }
+  done
+  if grep -qE 'RUNPATH|RPATH' <<<"${dynamic}"; then
+    echo "$1 has a RUNPATH or RPATH" >&2
+    return 1
+  fi
+  echo "$1: DT_NEEDED has both closed libraries; no RUNPATH"
+}
+
+# dpkg -i, a run of the installed launcher (no arguments: refused with 255), dpkg --purge, which
+# always runs: every file of both packages is gone again. Only as root, and never over a
+# qs-launcher that was installed before.
+check_install_and_purge() {
+  local deb=$1 ddeb=$2 lib=$3 files file status=0 failed=0
+  if [[ $(id -u) -ne 0 ]] || dpkg-query -W qs-launcher >/dev/null 2>&1; then
+    echo "install and purge skipped (not root, or qs-launcher installed before)"
+    return 0
+  fi
+  dpkg -i "${deb}" "${ddeb}" || failed=1
+  man -w qs_launcher || failed=1
+  LD_LIBRARY_PATH=${lib} DLOG_STANDIN_FILE=/dev/null /usr/bin/qs_launcher || status=$?
+  if ((status != 255)); then
+    echo "installed launcher without arguments: status ${status}, expected 255" >&2
+    failed=1
+  fi
+  dpkg --purge qs-launcher-dbgsym qs-launcher || failed=1
+  files=$(for package in "${deb}" "${ddeb}"; do
+    dpkg-deb --fsys-tarfile "${package}" | tar -t | grep -v '/$' | sed 's#^\.##'
+  done)
+  for file in ${files} /usr/share/doc/qs-launcher; do
+    if [[ -e ${file} || -L ${file} ]]; then
+      echo "left behind after purge: ${file}" >&2
+      failed=1
+    fi
+  done
+  ((failed == 0)) && echo "installed, ran, purged; nothing left behind"
+}
+
+# The package as a user gets it, extracted under build/release/root.
+run_release() {
+  rm -rf build/release
+  cmake --workflow --preset release
+  local deb ddeb root=build/release/root lib=$PWD/build/release/lib
+  local plugins=$PWD/build/release/plugins
+  deb=$(echo build/release/packages/qs-launcher_*_amd64.deb)
+  ddeb=$(echo build/release/packages/qs-launcher-dbgsym_*_amd64.ddeb)
+  dpkg-deb -x "${deb}" "${root}"
+  dpkg-deb -c "${deb}"
+  hardening-check --nofortify --nocfprotection "${root}/usr/bin/qs_launcher"
+  check_hardening_flags build/release/compile_commands.json
+  check_dynamic_section "${root}/usr/bin/qs_launcher"
+  lintian --fail-on error,warning "${deb}" "${ddeb}"
+  echo "lintian: no error, no warning"
+  mandoc -T lint -W warning doc/qs_launcher.8
+  echo "mandoc: no message"
+  tests/install/run_once.sh "${root}/usr/bin/qs_launcher" "${lib}:${plugins}" \
+    "${lib}/libdlog.so" "${lib}/libqueue_scheduler.so" "${plugins}/libvexor_scheduler.so"
+  check_install_and_purge "${deb}" "${ddeb}" "${lib}"
 }
 
 run_asan() {
@@ -143,6 +236,7 @@ run_fuzz() {
 }
 
 stage ci run_ci
+stage release run_release
 stage asan run_asan
 stage tsan run_tsan
 stage tidy run_tidy

@@ -1,7 +1,7 @@
 #include "main/error_report.h"
 
 #include "bqs_log/bqs_log.h"
-#include "main/deployment_hooks.h"
+#include "deployment/deployment_hooks.h"
 
 namespace qs_launcher {
 namespace {

@@ -1,7 +1,9 @@
 #include "main/init_qs_params.h"
 
 #include <cstring>
+#include <exception>
 #include <new>
+#include <utility>
 
 namespace qs_launcher {
 namespace {
@@ -20,6 +22,10 @@ uint32_t OtherDeviceId(uint32_t deviceId, const std::vector<uint32_t> &resIds) {
   return resIds[0] == deviceId ? resIds[1] : resIds[0];
 }
 
+// Records kept until exit. A plain pointer, never destroyed, so static destruction cannot free a
+// record either; the records stay reachable for leak checkers.
+ZeroedInitQsParams *g_keptRecords = nullptr;
+
 }  // namespace
 
 ZeroedInitQsParams::ZeroedInitQsParams() {
@@ -28,6 +34,22 @@ ZeroedInitQsParams::ZeroedInitQsParams() {
 }
 
 ZeroedInitQsParams::~ZeroedInitQsParams() { params_->~InitQsParams(); }
+
+void ZeroedInitQsParams::KeepUntilExit(std::unique_ptr<ZeroedInitQsParams> record) noexcept {
+  if (record) {
+    record->nextKept_ = g_keptRecords;
+    g_keptRecords = record.release();
+  }
+}
+
+KeepStartRecordOnUnwind::KeepStartRecordOnUnwind(std::unique_ptr<ZeroedInitQsParams> &owner)
+    : owner_(owner), uncaughtAtEntry_(std::uncaught_exceptions()) {}
+
+KeepStartRecordOnUnwind::~KeepStartRecordOnUnwind() {
+  if (std::uncaught_exceptions() > uncaughtAtEntry_) {
+    ZeroedInitQsParams::KeepUntilExit(std::move(owner_));
+  }
+}
 
 void FillInitQsParams(bqs::InitQsParams &params, uint32_t deviceId, uint32_t hostPid,
                       // NOLINTNEXTLINE(performance-unnecessary-value-param): the caller's copy.

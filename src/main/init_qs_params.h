@@ -2,6 +2,7 @@
 #define QS_SRC_MAIN_INIT_QS_PARAMS_H_
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "qs_args_parser/args_parser.h"
@@ -21,15 +22,38 @@ class ZeroedInitQsParams {
 
   bqs::InitQsParams &Get() { return *params_; }
 
+  // Takes the record from its owner without destroying it: it stays alive, reachable from a
+  // process-wide list, until the process exits.
+  static void KeepUntilExit(std::unique_ptr<ZeroedInitQsParams> record) noexcept;
+
  private:
   alignas(bqs::InitQsParams) unsigned char storage_[sizeof(bqs::InitQsParams)];
   bqs::InitQsParams *params_;
+  ZeroedInitQsParams *nextKept_ = nullptr;
+};
+
+// From InitQueueScheduler until Destroy() has returned, the queue scheduler's threads may read
+// the start record through their reference. An exception in that span ends main without
+// Destroy(), and those threads run on until the process exits: the record must outlive main.
+// While this guard is in scope, an exception that unwinds past it keeps the owner's record
+// until exit; leaving the scope normally changes nothing and the owner releases it as usual.
+class KeepStartRecordOnUnwind {
+ public:
+  explicit KeepStartRecordOnUnwind(std::unique_ptr<ZeroedInitQsParams> &owner);
+  ~KeepStartRecordOnUnwind();
+
+  KeepStartRecordOnUnwind(const KeepStartRecordOnUnwind &) = delete;
+  KeepStartRecordOnUnwind &operator=(const KeepStartRecordOnUnwind &) = delete;
+
+ private:
+  std::unique_ptr<ZeroedInitQsParams> &owner_;
+  const int uncaughtAtEntry_;
 };
 
 // Fills a freshly zeroed record from the effective device id, the host pid, the vf id, the
 // caller's copy of the resource-id list and the launch parameters. Validates nothing.
-void FillInitQsParams(bqs::InitQsParams &params, uint32_t deviceId, uint32_t hostPid,
-                      uint32_t vfId, std::vector<uint32_t> resIds, const ArgsParser &args);
+void FillInitQsParams(bqs::InitQsParams &params, uint32_t deviceId, uint32_t hostPid, uint32_t vfId,
+                      std::vector<uint32_t> resIds, const ArgsParser &args);
 
 }  // namespace qs_launcher
 

@@ -2,8 +2,10 @@
 
 #include <dlfcn.h>
 
+#include <cstring>
+
 #include "bqs_log/bqs_log.h"
-#include "main/deployment_hooks.h"
+#include "deployment/deployment_hooks.h"
 
 namespace qs_launcher {
 namespace {
@@ -16,7 +18,12 @@ void *g_schedulerSoHandle = nullptr;
 
 // Hands one entry point to the registry; true when it was registered.
 bool RegisterEntry(int32_t callbackId, void *entry) {
-  const ModuleCallBackEntry callback{callbackId, entry};
+  // Every byte zeroed first, so the padding after the id reaches the registry as zeros too.
+  // Value-initialisation is not enough: gcc -O2 turns it into stores of the members alone.
+  ModuleCallBackEntry callback;
+  std::memset(&callback, 0, sizeof(callback));
+  callback.callbackId_ = callbackId;
+  callback.entry_ = entry;
   return RegisterModuleCallBack(&callback) == 0;
 }
 

@@ -2,10 +2,11 @@
 // stops everything in a fixed order. Exit status 0 after a clean run, 255 after any failure.
 // Every diagnostic is a record handed to the device log library; nothing goes to stdout/stderr.
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "bqs_log/bqs_log.h"
-#include "main/deployment_hooks.h"
+#include "deployment/deployment_hooks.h"
 #include "main/error_report.h"
 #include "main/init_qs_params.h"
 #include "main/plugin_loader.h"
@@ -26,7 +27,8 @@ uint32_t EffectiveDeviceId(uint32_t parsedDeviceId, const std::vector<uint32_t> 
 }  // namespace
 
 // Records are written here, in main itself, so that they name it. Everything a run builds is a
-// local of the try block: on every way out, exceptions included, it is released newest first.
+// local of the try block: on every way out, exceptions included, it is released newest first,
+// but for a start record that the queue scheduler may still read when an exception strikes.
 int main(int argc, char *argv[]) {
   using namespace qs_launcher;
   try {
@@ -53,10 +55,12 @@ int main(int argc, char *argv[]) {
     RegVexorSchedulerModuleCallBack();
     bqs::QueueScheduleInterface &scheduler = bqs::QueueScheduleInterface::GetInstance();
 
-    // Stays alive, unchanged, until Destroy() has returned.
-    ZeroedInitQsParams params;
-    FillInitQsParams(params.Get(), deviceId, hostPid, vfId, resIds, args);
-    const int32_t startResult = scheduler.InitQueueScheduler(params.Get());
+    // Stays alive, unchanged, until Destroy() has returned; if an exception ends the run before
+    // then, until the process exits.
+    auto params = std::make_unique<ZeroedInitQsParams>();
+    FillInitQsParams(params->Get(), deviceId, hostPid, vfId, resIds, args);
+    const KeepStartRecordOnUnwind keepWhileSchedulerMayRun(params);
+    const int32_t startResult = scheduler.InitQueueScheduler(params->Get());
     if (startResult != 0) {
       BQS_LOG_ERROR("QueueSchedule start failed, ret=%d .", startResult);
       ReportErrorMsg(startResult, deviceId, static_cast<int32_t>(hostPid), vfId);

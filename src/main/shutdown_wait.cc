@@ -6,6 +6,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -14,7 +15,7 @@
 #include <mutex>
 
 #include "bqs_log/bqs_log.h"
-#include "main/deployment_hooks.h"
+#include "deployment/deployment_hooks.h"
 
 namespace qs_launcher {
 namespace {
@@ -31,8 +32,8 @@ std::atomic<int> g_wakeWriteFd{-1};
 int g_wakeReadFd = -1;
 static_assert(std::atomic<int>::is_always_lock_free, "the handler needs a lock-free fd");
 
-// Only if the pipe cannot be created (descriptor limit reached): test the flag this often
-// rather than risk missing the signal.
+// Only if the pipe cannot be created (descriptor limit reached), or poll() keeps failing: test
+// the flag this often rather than risk missing the signal or spinning a core.
 constexpr int kFallbackPollMs = 50;
 
 void OpenWakePipe() {
@@ -47,19 +48,38 @@ void OpenWakePipe() {
   g_wakeWriteFd.store(fds[1]);
 }
 
+void SleepOneFallbackPeriod() { (void)poll(nullptr, 0, kFallbackPollMs); }
+
 // Sleeps until the pipe has a byte (or, without a pipe, for one fallback period), then empties it.
 void SleepUntilWoken() {
   if (g_wakeReadFd < 0) {
-    (void)poll(nullptr, 0, kFallbackPollMs);
+    SleepOneFallbackPeriod();
     return;
   }
   pollfd wake{g_wakeReadFd, POLLIN, 0};
-  if (poll(&wake, 1, -1) < 0) {
-    return;  // EINTR: the caller tests the flag again
+  const int ready = poll(&wake, 1, -1);
+  const bool interrupted = ready < 0 && errno == EINTR;
+  // EINTR: the caller tests the flag again at once. Any other error, or a pipe that someone else
+  // broke, may recur on every call, so it costs one fallback period, not a spinning core.
+  if (ready < 0 || (wake.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) {
+    if (!interrupted) {
+      SleepOneFallbackPeriod();
+    }
+    return;
   }
   char buffer[64];
   while (read(g_wakeReadFd, buffer, sizeof(buffer)) > 0) {
   }
+}
+
+// The signal mask survives exec: a parent that forgot to unblock SIGTERM would otherwise leave it
+// pending for ever. Unblocked only once the handler is in place, so a pending one takes the
+// clean stop.
+void UnblockSigterm() {
+  sigset_t sigterm;
+  sigemptyset(&sigterm);
+  sigaddset(&sigterm, SIGTERM);
+  (void)pthread_sigmask(SIG_UNBLOCK, &sigterm, nullptr);
 }
 
 }  // namespace
@@ -81,6 +101,7 @@ void SigtermHandler(int /*signalNumber*/) {
 void WaitShutdown() {
   OpenWakePipe();
   (void)std::signal(SIGTERM, SigtermHandler);
+  UnblockSigterm();
   std::unique_lock<std::mutex> lock(g_shutdownMutex);
   while (!g_shutdownFlag.load()) {
     SleepUntilWoken();

@@ -6,7 +6,9 @@
 
 namespace qs_launcher {
 
-// Installs SigtermHandler and blocks, without any timeout, until SIGTERM has been received.
+// Installs SigtermHandler, unblocks SIGTERM on the calling thread (other signals keep the mask
+// they had) and blocks until SIGTERM has been received. Without a wake-up pipe, or while poll()
+// fails, it tests the flag every 50 ms instead of sleeping without a timeout.
 void WaitShutdown();
 
 // Sets the shutdown flag and wakes the waiter. Async-signal-safe: it may run on any thread,

@@ -3,7 +3,7 @@
 #include <utility>
 
 #include "bqs_log/bqs_log.h"
-#include "main/deployment_hooks.h"
+#include "deployment/deployment_hooks.h"
 #include "qs_args_parser/option_prefixes.h"
 
 namespace qs_launcher {

@@ -29,7 +29,8 @@ class ArgsParser {
   // True when all required options are present; warns about missing optional ones.
   bool CheckRequiredParas();
 
-  // One line with every scalar and text field; built only when it will be logged.
+  // One line with every scalar and text field. It costs a string per call: callers build it only
+  // as an argument of a gated record macro, which evaluates it only when the record is written.
   std::string GetParasSummary() const;
 
   // Sets the global level of the device log library and hands it the log attribute record.

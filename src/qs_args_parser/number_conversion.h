@@ -1,7 +1,8 @@
 // Decimal conversions with the standard library's stoi / stoull rules: leading white space,
 // an optional sign, digits up to the first other character, the rest ignored. They fail when no
-// digit is read or the number does not fit; on failure the output is left as it was. errno is
-// left as it was unless the conversion itself set it.
+// digit is read or the number does not fit; on failure the output is left as it was. With
+// libstdc++, errno is left as it was unless the conversion itself set it: its stoi / stoull
+// restore it, which the standard does not promise.
 #ifndef QS_SRC_QS_ARGS_PARSER_NUMBER_CONVERSION_H_
 #define QS_SRC_QS_ARGS_PARSER_NUMBER_CONVERSION_H_
 

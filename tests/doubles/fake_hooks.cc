@@ -1,5 +1,9 @@
+#include <algorithm>
+#include <cstddef>
+#include <cstring>
+
+#include "deployment/deployment_hooks.h"
 #include "doubles/recorder.h"
-#include "main/deployment_hooks.h"
 
 namespace qs_launcher {
 
@@ -21,7 +25,14 @@ int32_t SendErrorCode(uint32_t deviceId, uint32_t tsdType, uint32_t hostPid, uin
 }
 
 int32_t RegisterModuleCallBack(const ModuleCallBackEntry *entry) {
-  test_doubles::AddCall("RegisterModuleCallBack:" + std::to_string(entry->callbackId_));
+  // The entry crosses into the registry byte for byte: its padding must be zero too.
+  unsigned char bytes[sizeof(ModuleCallBackEntry)];
+  std::memcpy(bytes, static_cast<const void *>(entry), sizeof(bytes));
+  const bool paddingZero =
+      std::all_of(bytes + sizeof(entry->callbackId_), bytes + offsetof(ModuleCallBackEntry, entry_),
+                  [](unsigned char byte) { return byte == 0; });
+  test_doubles::AddCall("RegisterModuleCallBack:" + std::to_string(entry->callbackId_) +
+                        (paddingZero ? "" : " with undefined padding"));
   const test_doubles::Answers &answers = test_doubles::answers();
   return entry->callbackId_ == kStartModuleCallBackId ? answers.registerResult30
                                                       : answers.registerResult34;

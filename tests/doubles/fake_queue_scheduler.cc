@@ -17,7 +17,7 @@ int32_t QueueScheduleInterface::InitQueueScheduler(const InitQsParams &params) {
   unsigned char bytes[sizeof(InitQsParams)];
   std::memcpy(bytes, static_cast<const void *>(&params), sizeof(bytes));
   test_doubles::SetInitParams(
-      bytes, {params.pidSign_, params.groupName_, params.profCfgData_, params.devIds_});
+      &params, bytes, {params.pidSign_, params.groupName_, params.profCfgData_, params.devIds_});
   const test_doubles::Answers &answers = test_doubles::answers();
   if (answers.onInit) {
     answers.onInit();
@@ -30,6 +30,9 @@ int32_t QueueScheduleInterface::InitQueueScheduler(const InitQsParams &params) {
 
 int32_t QueueScheduleInterface::WaitForStop() {
   test_doubles::AddCall("WaitForStop");
+  if (test_doubles::answers().waitForStopThrows) {
+    throw std::runtime_error("queue scheduler failure");
+  }
   return 0;
 }
 

@@ -17,6 +17,7 @@ struct State {
   std::vector<SendErrorCodeCall> sendErrorCodes;
   std::vector<unsigned char> initBytes;
   InitParamCopy initValues;
+  const void *initAddress = nullptr;
 };
 
 std::mutex &Mutex() {
@@ -54,6 +55,11 @@ std::vector<SetLevelCall> SetLevelCalls() { return Snapshot(GetState().setLevels
 std::vector<LogAttr> AttrCalls() { return Snapshot(GetState().attrs); }
 std::vector<SendErrorCodeCall> SendErrorCodeCalls() { return Snapshot(GetState().sendErrorCodes); }
 std::vector<unsigned char> InitParamBytes() { return Snapshot(GetState().initBytes); }
+
+const void *InitParamsAddress() {
+  std::lock_guard<std::mutex> lock(Mutex());
+  return GetState().initAddress;
+}
 
 InitParamCopy InitParamValues() {
   std::lock_guard<std::mutex> lock(Mutex());
@@ -102,8 +108,9 @@ void AddSendErrorCode(SendErrorCodeCall call) {
   GetState().sendErrorCodes.push_back(std::move(call));
 }
 
-void SetInitParams(const unsigned char *bytes, InitParamCopy values) {
+void SetInitParams(const void *address, const unsigned char *bytes, InitParamCopy values) {
   std::lock_guard<std::mutex> lock(Mutex());
+  GetState().initAddress = address;
   GetState().initBytes.assign(bytes, bytes + 128);
   GetState().initValues = std::move(values);
 }

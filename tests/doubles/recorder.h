@@ -34,6 +34,7 @@ struct Answers {
   int32_t registerResult34 = 0;
   int32_t initResult = 0;
   bool initThrows = false;
+  bool waitForStopThrows = false;
   bool addToCgroupResult = true;
   // Runs inside InitQueueScheduler after it has recorded its call (for example to send SIGTERM
   // once the handler is installed).
@@ -78,6 +79,8 @@ struct InitParamCopy {
   std::vector<uint32_t> devIds;
 };
 InitParamCopy InitParamValues();
+// Where the start record that InitQueueScheduler received lives.
+const void *InitParamsAddress();
 
 // Used by the doubles themselves.
 void AddCall(const std::string &call);
@@ -86,7 +89,7 @@ void AddCheck(CheckCall call);
 void AddSetLevel(SetLevelCall call);
 void AddAttr(const LogAttr &attr);
 void AddSendErrorCode(SendErrorCodeCall call);
-void SetInitParams(const unsigned char *bytes, InitParamCopy values);
+void SetInitParams(const void *address, const unsigned char *bytes, InitParamCopy values);
 
 }  // namespace test_doubles
 

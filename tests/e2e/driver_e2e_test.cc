@@ -98,6 +98,31 @@ TEST(DriverE2e, SecondSigtermDuringStopOnlySetsTheFlag) {
   EXPECT_TRUE(OnceInOrder(process.RecordLines(), {"Exit WaitShutdown", "QueueSchedule exit"}));
 }
 
+// A parent that leaves SIGTERM blocked across exec: the wait unblocks it, so a SIGTERM sent during
+// start-up (held pending until then) or once ready still ends in the clean stop.
+TEST(DriverE2e, SigtermBlockedByTheParentStillStopsCleanly) {
+  for (const bool beforeReady : {true, false}) {
+    SCOPED_TRACE(beforeReady ? "sent during start-up" : "sent once ready");
+    LaunchOptions options;
+    options.args = RequiredArgs();
+    options.sigtermBlocked = true;
+    options.env = {{"QS_STANDIN_INIT_DELAY_MS", beforeReady ? "300" : "0"}};
+    LauncherProcess process(options);
+    ASSERT_TRUE(beforeReady ? process.WaitForRecord("resVec size is")
+                            : process.WaitUntilSigtermCaught());
+    if (beforeReady) {  // the handler comes only after this record
+      ASSERT_EQ(FindLine(process.RecordLines(), "QueueSchedule start success"), -1);
+    }
+    process.Signal(SIGTERM);
+    const ExitResult exit = process.Wait();
+    ASSERT_TRUE(exit.finished) << "SIGTERM stayed pending";
+    ASSERT_TRUE(exit.exited);
+    EXPECT_EQ(exit.exitStatus, 0);
+    EXPECT_TRUE(OnceInOrder(process.RecordLines(), {"QueueSchedule start success",
+                                                    "Exit WaitShutdown", "QueueSchedule exit"}));
+  }
+}
+
 // Each log function is bound weakly: a library that lacks some of them still runs the launcher.
 // variant names a folder holding such a libdlog.so; the run must end cleanly on SIGTERM.
 RunOutcome RunWithLogLibrary(const std::string &variant) {

@@ -110,15 +110,20 @@ LauncherProcess::LauncherProcess(const LaunchOptions &options) : dir_(MakeTempDi
                                    O_WRONLY | O_CREAT | O_TRUNC, 0644);
   posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, (dir_ + "/stderr").c_str(),
                                    O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  // The child starts with SIGTERM at its default disposition and unblocked, whatever the runner
-  // had.
+  // The child starts with SIGTERM at its default disposition and unblocked (unless the options
+  // ask for it blocked), whatever the runner had.
   posix_spawnattr_t attributes;
   posix_spawnattr_init(&attributes);
-  sigset_t signals;
-  sigemptyset(&signals);
-  posix_spawnattr_setsigmask(&attributes, &signals);
-  sigaddset(&signals, SIGTERM);
-  posix_spawnattr_setsigdefault(&attributes, &signals);
+  sigset_t sigterm;
+  sigemptyset(&sigterm);
+  sigaddset(&sigterm, SIGTERM);
+  sigset_t blocked;
+  sigemptyset(&blocked);
+  if (options.sigtermBlocked) {
+    blocked = sigterm;
+  }
+  posix_spawnattr_setsigmask(&attributes, &blocked);
+  posix_spawnattr_setsigdefault(&attributes, &sigterm);
   posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
 
   auto argvPointers = Pointers(argv);

@@ -29,6 +29,8 @@ struct LaunchOptions {
   std::string libraryPath;
   // Program and options that run the launcher (a memory checker, say); empty: run it directly.
   std::vector<std::string> wrapper;
+  // Start the child with SIGTERM blocked, as a careless parent may (the mask survives exec).
+  bool sigtermBlocked = false;
 };
 
 struct ExitResult {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "doubles/recorder.h"
+#include "queue_schedule_interface.h"
 #include "unit/driver_runner.h"
 #include "unit/sigterm_sender.h"
 
@@ -94,15 +95,27 @@ TEST_F(DriverTest, FailedStartReportsAndNeverStops) {
   }
 }
 
-TEST_F(DriverTest, ExceptionEndsWithItsRecordAndNoStop) {
-  test_doubles::answers().initThrows = true;
-  EXPECT_EQ(Run(kRequired), -1);
-  const std::vector<std::string> calls = Filtered(Calls());
-  ASSERT_FALSE(calls.empty());
-  EXPECT_EQ(calls.back(), "DlogRecord:QueueSchedule run exception.");
-  EXPECT_EQ(Count(calls, "WaitForStop"), 0U);
-  EXPECT_EQ(Count(calls, "Destroy"), 0U);
-  EXPECT_TRUE(test_doubles::SendErrorCodeCalls().empty());
+// Once the queue scheduler holds the start record, an exception ends the run without Destroy():
+// its threads may go on reading the record, so the record must outlive main.
+TEST_F(DriverTest, ExceptionEndsWithItsRecordNoStopAndTheStartRecordKept) {
+  for (const bool throwFromWaitForStop : {false, true}) {
+    SCOPED_TRACE(throwFromWaitForStop ? "WaitForStop throws" : "InitQueueScheduler throws");
+    test_doubles::Reset();
+    test_doubles::answers().isHostSide = 0;  // device-side wait: no signal needed
+    test_doubles::answers().initThrows = !throwFromWaitForStop;
+    test_doubles::answers().waitForStopThrows = throwFromWaitForStop;
+    EXPECT_EQ(Run({"--deviceId=3", "--pid=42", "--qsInitGroupName=kept"}), -1);
+    const std::vector<std::string> calls = Filtered(Calls());
+    ASSERT_FALSE(calls.empty());
+    EXPECT_EQ(calls.back(), "DlogRecord:QueueSchedule run exception.");
+    EXPECT_EQ(Count(calls, "WaitForStop"), throwFromWaitForStop ? 1U : 0U);
+    EXPECT_EQ(Count(calls, "Destroy"), 0U);
+    EXPECT_TRUE(test_doubles::SendErrorCodeCalls().empty());
+    const auto *record = static_cast<const bqs::InitQsParams *>(test_doubles::InitParamsAddress());
+    ASSERT_NE(record, nullptr);
+    EXPECT_EQ(record->deviceId_, 3U);
+    EXPECT_EQ(record->groupName_, "kept");
+  }
 }
 
 TEST_F(DriverTest, BadCommandLineStartsNothing) {

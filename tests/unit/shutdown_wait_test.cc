@@ -6,9 +6,11 @@
 #include <pthread.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <thread>
 
 #include "doubles/recorder.h"
@@ -60,6 +62,44 @@ TEST_F(ShutdownWaitTest, WaitEndsEvenWithoutDescriptorsForThePipe) {
     qs_launcher::WaitShutdown();
   }
   setrlimit(RLIMIT_NOFILE, &original);
+  EXPECT_EQ(test_doubles::Messages(), std::vector<std::string>{"Exit WaitShutdown"});
+}
+
+double CpuMilliseconds(clockid_t clock) {
+  timespec now{};
+  clock_gettime(clock, &now);
+  return static_cast<double>(now.tv_sec) * 1e3 + static_cast<double>(now.tv_nsec) / 1e6;
+}
+
+// A poll() that keeps failing must cost fallback periods, not a spinning core. Under a zero
+// descriptor limit every poll() of the pipe fails with EINVAL; SIGUSR1 knocks the waiter out of
+// a poll() it may already sleep in.
+TEST_F(ShutdownWaitTest, PersistentPollErrorDoesNotSpin) {
+  (void)signal(SIGUSR1, [](int) {});
+  clockid_t waiterClock{};
+  ASSERT_EQ(pthread_getcpuclockid(pthread_self(), &waiterClock), 0);
+  const pthread_t waiter = pthread_self();
+  double waiterCpuMs = -1;
+  std::thread other([&] {
+    while (!unit::SigtermHandlerInstalled()) {
+      std::this_thread::yield();
+    }
+    unit::LetWaiterPastSigaction();
+    rlimit original{};
+    getrlimit(RLIMIT_NOFILE, &original);
+    rlimit none = original;
+    none.rlim_cur = 0;
+    setrlimit(RLIMIT_NOFILE, &none);
+    pthread_kill(waiter, SIGUSR1);
+    const double before = CpuMilliseconds(waiterClock);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    waiterCpuMs = CpuMilliseconds(waiterClock) - before;
+    setrlimit(RLIMIT_NOFILE, &original);
+    kill(getpid(), SIGTERM);
+  });
+  qs_launcher::WaitShutdown();
+  other.join();
+  EXPECT_LT(waiterCpuMs, 30.0);
   EXPECT_EQ(test_doubles::Messages(), std::vector<std::string>{"Exit WaitShutdown"});
 }
 

@@ -1,4 +1,4 @@
-#include "main/deployment_hooks.h"
+#include "deployment/deployment_hooks.h"
 
 namespace qs_launcher {
 

@@ -1,8 +1,8 @@
 // Deployment hooks: small functions whose answers tell host side from device side, and the
 // plug-in callback registry. This build is the host side and the answers are fixed; tests link
 // recording doubles in their place.
-#ifndef QS_SRC_MAIN_DEPLOYMENT_HOOKS_H_
-#define QS_SRC_MAIN_DEPLOYMENT_HOOKS_H_
+#ifndef QS_SRC_DEPLOYMENT_DEPLOYMENT_HOOKS_H_
+#define QS_SRC_DEPLOYMENT_DEPLOYMENT_HOOKS_H_
 
 #include <cstdint>
 
@@ -35,4 +35,4 @@ void UnregisterModuleCallBack(int32_t callbackId);
 
 }  // namespace qs_launcher
 
-#endif  // QS_SRC_MAIN_DEPLOYMENT_HOOKS_H_
+#endif  // QS_SRC_DEPLOYMENT_DEPLOYMENT_HOOKS_H_
