@@ -1,17 +1,20 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need, when any is missing.
 # With --build-only, just what building and running the launcher needs (scripts/demo.sh).
-#   clang-14 with libclang-rt-14-dev: the sanitizer runtimes and the libFuzzer archive
-#     (libclang_rt.fuzzer-x86_64.a) of the asan and fuzz presets
-#   g++ brings gcc's sanitizer runtimes (libasan8, libubsan1, libtsan2) for the tsan preset
-#   clang-tidy-14: clang-tidy and run-clang-tidy-14 for the static analysis
-#   dpkg-dev and file: cpack's DEB generator (dpkg-shlibdeps for Depends, file to find binaries)
+#   clang-19 with libclang-rt-19-dev: the sanitizer runtimes and the libFuzzer archive
+#     (libclang_rt.fuzzer-x86_64.a) of the asan, tsan and fuzz presets; llvm-19 for its
+#     llvm-symbolizer, which the test presets name for the sanitizer reports
+#   clang-tidy-19: clang-tidy and run-clang-tidy-19 for the static analysis
+#   dpkg-dev and file: cpack's DEB generator (dpkg-shlibdeps for Depends, file to find binaries);
+#     the package step also runs dpkg-deb and, without git, dpkg-parsechangelog
 #   devscripts (hardening-check; its many recommendations are not needed), lintian, mandoc (the
-#     manual page's lint) and man-db (man -w): the release stage
+#     manual page's lint), man-db (man -w), faketime (the second build's later clock) and
+#     diffoscope-minimal (what differs between two builds): the release stage
 set -euo pipefail
 packages=(cmake ninja-build g++ googletest dpkg-dev file)
 if [[ ${1:-} != --build-only ]]; then
-  packages+=(valgrind clang-14 libclang-rt-14-dev clang-tidy-14 devscripts lintian mandoc man-db)
+  packages+=(valgrind clang-19 libclang-rt-19-dev llvm-19 clang-tidy-19 devscripts lintian mandoc
+    man-db faketime diffoscope-minimal)
 fi
 missing=()
 for package in "${packages[@]}"; do

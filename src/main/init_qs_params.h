@@ -32,11 +32,13 @@ class ZeroedInitQsParams {
   ZeroedInitQsParams *nextKept_ = nullptr;
 };
 
-// From InitQueueScheduler until Destroy() has returned, the queue scheduler's threads may read
-// the start record through their reference. An exception in that span ends main without
-// Destroy(), and those threads run on until the process exits: the record must outlive main.
-// While this guard is in scope, an exception that unwinds past it keeps the owner's record
-// until exit; leaving the scope normally changes nothing and the owner releases it as usual.
+// After InitQueueScheduler has returned 0, and until Destroy() has returned, the queue
+// scheduler's threads may read the start record through their reference. A non-zero start result
+// means nothing of the scheduler runs: that path calls no Destroy() and frees the record as usual.
+// An exception thrown by InitQueueScheduler (which may have started threads first) or later ends
+// main without Destroy(), and those threads may run on until the process exits: the record must
+// outlive main. While this guard is in scope, an exception that unwinds past it keeps the owner's
+// record until exit; leaving the scope normally changes nothing and the owner releases it.
 class KeepStartRecordOnUnwind {
  public:
   explicit KeepStartRecordOnUnwind(std::unique_ptr<ZeroedInitQsParams> &owner);

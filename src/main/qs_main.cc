@@ -55,8 +55,8 @@ int main(int argc, char *argv[]) {
     RegVexorSchedulerModuleCallBack();
     bqs::QueueScheduleInterface &scheduler = bqs::QueueScheduleInterface::GetInstance();
 
-    // Stays alive, unchanged, until Destroy() has returned; if an exception ends the run before
-    // then, until the process exits.
+    // Stays alive, unchanged, until Destroy() has returned, or until the failed start's return;
+    // if an exception ends the run after InitQueueScheduler was called, until the process exits.
     auto params = std::make_unique<ZeroedInitQsParams>();
     FillInitQsParams(params->Get(), deviceId, hostPid, vfId, resIds, args);
     const KeepStartRecordOnUnwind keepWhileSchedulerMayRun(params);

@@ -68,6 +68,7 @@ void SleepUntilWoken() {
     return;
   }
   char buffer[64];
+  // NOLINTNEXTLINE(clang-analyzer-unix.BlockInCriticalSection): the pipe is non-blocking.
   while (read(g_wakeReadFd, buffer, sizeof(buffer)) > 0) {
   }
 }

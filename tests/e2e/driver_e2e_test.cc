@@ -99,26 +99,43 @@ TEST(DriverE2e, SecondSigtermDuringStopOnlySetsTheFlag) {
 }
 
 // A parent that leaves SIGTERM blocked across exec: the wait unblocks it, so a SIGTERM sent during
-// start-up (held pending until then) or once ready still ends in the clean stop.
+// start-up (held pending until then) or once ready still ends in the clean stop. The worker thread
+// of the queue scheduler keeps the blocked mask it inherited; the signal must still reach the
+// thread that unblocked it.
 TEST(DriverE2e, SigtermBlockedByTheParentStillStopsCleanly) {
   for (const bool beforeReady : {true, false}) {
     SCOPED_TRACE(beforeReady ? "sent during start-up" : "sent once ready");
     LaunchOptions options;
     options.args = RequiredArgs();
     options.sigtermBlocked = true;
-    options.env = {{"QS_STANDIN_INIT_DELAY_MS", beforeReady ? "300" : "0"}};
+    options.initGated = beforeReady;
+    options.env = {{"QS_STANDIN_WORKER_THREAD", "1"}};
     LauncherProcess process(options);
-    ASSERT_TRUE(beforeReady ? process.WaitForRecord("resVec size is")
-                            : process.WaitUntilSigtermCaught());
-    if (beforeReady) {  // the handler comes only after this record
+    if (beforeReady) {
+      // The start is held at its gate, so the handler cannot be in place yet.
+      ASSERT_TRUE(process.WaitForRecord("resVec size is"));
       ASSERT_EQ(FindLine(process.RecordLines(), "QueueSchedule start success"), -1);
+      process.Signal(SIGTERM);
+      ASSERT_TRUE(process.ReleaseInitGate());
+    } else {
+      ASSERT_TRUE(process.WaitUntilSigtermCaught());
+      int workers = 0;
+      for (const pid_t tid : process.ThreadIds()) {
+        if (process.StatusField("Name", tid) == "qs_standin_work") {
+          ++workers;
+          const unsigned long long blocked =
+              std::stoull(process.StatusField("SigBlk", tid), nullptr, 16);
+          EXPECT_EQ((blocked >> (SIGTERM - 1)) & 1U, 1U) << "worker " << tid;
+        }
+      }
+      EXPECT_EQ(workers, 1);
+      process.Signal(SIGTERM);
     }
-    process.Signal(SIGTERM);
     const ExitResult exit = process.Wait();
     ASSERT_TRUE(exit.finished) << "SIGTERM stayed pending";
     ASSERT_TRUE(exit.exited);
     EXPECT_EQ(exit.exitStatus, 0);
-    EXPECT_TRUE(OnceInOrder(process.RecordLines(), {"QueueSchedule start success",
+    EXPECT_TRUE(OnceInOrder(process.RecordLines(), {"resVec size is", "QueueSchedule start success",
                                                     "Exit WaitShutdown", "QueueSchedule exit"}));
   }
 }

@@ -1,12 +1,15 @@
 #include "e2e/launcher_process.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -18,6 +21,7 @@ namespace {
 
 constexpr int kSigtermBit = SIGTERM - 1;
 constexpr auto kPollInterval = std::chrono::milliseconds(1);
+constexpr char kInitGate[] = "/init_gate";
 
 std::string ReadFile(const std::string &path) {
   std::ifstream in(path, std::ios::binary);
@@ -102,6 +106,12 @@ LauncherProcess::LauncherProcess(const LaunchOptions &options) : dir_(MakeTempDi
   argv.push_back(QS_LAUNCHER_PATH);
   argv.insert(argv.end(), options.args.begin(), options.args.end());
   std::vector<std::string> envp = EnvironmentFor(options, dir_ + "/dlog.txt");
+  if (options.initGated) {
+    if (mkfifo((dir_ + kInitGate).c_str(), 0600) != 0) {
+      throw std::runtime_error("mkfifo failed");
+    }
+    envp.push_back("QS_STANDIN_INIT_GATE=" + dir_ + kInitGate);
+  }
 
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
@@ -151,8 +161,7 @@ bool LauncherProcess::WaitUntilSigtermCaught(std::chrono::milliseconds deadline)
     if (SigtermCaught(pid_)) {
       return true;
     }
-    int status = 0;
-    if (!reaped_ && waitpid(pid_, &status, WNOHANG | WNOWAIT) == pid_) {
+    if (Ended()) {
       return false;  // ended without ever catching SIGTERM
     }
     std::this_thread::sleep_for(kPollInterval);
@@ -171,10 +180,62 @@ bool LauncherProcess::WaitForRecord(const std::string &text, std::chrono::millis
   return false;
 }
 
+bool LauncherProcess::Ended() const {
+  siginfo_t info{};
+  return !reaped_ &&
+         waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+         info.si_pid == pid_;
+}
+
 void LauncherProcess::Signal(int signalNumber) const {
   if (!reaped_) {
     kill(pid_, signalNumber);
   }
+}
+
+bool LauncherProcess::ReleaseInitGate(std::chrono::milliseconds deadline) {
+  const auto end = std::chrono::steady_clock::now() + deadline;
+  while (std::chrono::steady_clock::now() < end) {
+    // A non-blocking open for writing succeeds only once the reader has the FIFO open.
+    const int fd = open((dir_ + kInitGate).c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd >= 0) {
+      const char byte = 1;
+      const bool written = write(fd, &byte, 1) == 1;
+      close(fd);
+      return written;
+    }
+    if (errno != ENXIO) {
+      return false;
+    }
+    std::this_thread::sleep_for(kPollInterval);
+  }
+  return false;
+}
+
+std::vector<pid_t> LauncherProcess::ThreadIds() const {
+  std::vector<pid_t> ids;
+  if (DIR *tasks = opendir(("/proc/" + std::to_string(pid_) + "/task").c_str())) {
+    while (const dirent *entry = readdir(tasks)) {
+      if (entry->d_name[0] != '.') {
+        ids.push_back(static_cast<pid_t>(std::stol(entry->d_name)));
+      }
+    }
+    closedir(tasks);
+  }
+  return ids;
+}
+
+std::string LauncherProcess::StatusField(const std::string &name, pid_t tid) const {
+  std::ifstream status("/proc/" + std::to_string(pid_) + "/task/" + std::to_string(tid) +
+                       "/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind(name + ":", 0) == 0) {
+      const std::string::size_type value = line.find_first_not_of(" \t", name.size() + 1);
+      return value == std::string::npos ? "" : line.substr(value);
+    }
+  }
+  return "";
 }
 
 ExitResult LauncherProcess::Wait(std::chrono::milliseconds deadline) {

@@ -31,6 +31,8 @@ struct LaunchOptions {
   std::vector<std::string> wrapper;
   // Start the child with SIGTERM blocked, as a careless parent may (the mask survives exec).
   bool sigtermBlocked = false;
+  // Hold the stand-in queue scheduler's start until ReleaseInitGate() (QS_STANDIN_INIT_GATE).
+  bool initGated = false;
 };
 
 struct ExitResult {
@@ -57,7 +59,17 @@ class LauncherProcess {
   // True once a record line containing text has been written.
   bool WaitForRecord(const std::string &text,
                      std::chrono::milliseconds deadline = std::chrono::seconds(5));
+  // The child has ended; it is not reaped yet, so its pid cannot have been reused.
+  bool Ended() const;
   void Signal(int signalNumber) const;
+  // Lets a gated start go on: writes the byte the stand-in waits for, once it holds the gate
+  // open. False if that did not happen before the deadline.
+  bool ReleaseInitGate(std::chrono::milliseconds deadline = std::chrono::seconds(5));
+
+  // Kernel ids of the child's threads; a field of /proc/PID/task/TID/status ("Name", "SigBlk"),
+  // empty when missing.
+  std::vector<pid_t> ThreadIds() const;
+  std::string StatusField(const std::string &name, pid_t tid) const;
   // Reaps the child; kills it with SIGKILL when it is still running at the deadline.
   ExitResult Wait(std::chrono::milliseconds deadline = std::chrono::seconds(5));
 

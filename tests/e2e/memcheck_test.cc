@@ -40,19 +40,10 @@ std::string FindValgrind() {
   return "";
 }
 
-// Valgrind cannot run a program built with the address or thread sanitizer.
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#define QS_SANITIZER_BUILD 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-#define QS_SANITIZER_BUILD 1
-#endif
-#endif
-
 class LauncherMemcheck : public ::testing::Test {
  protected:
   void SetUp() override {
-#ifdef QS_SANITIZER_BUILD
+#ifdef QS_SANITIZER_ALLOCATOR  // tests/CMakeLists.txt
     GTEST_SKIP() << "sanitizer build: valgrind cannot run it";
 #endif
     valgrind_ = FindValgrind();

@@ -3,7 +3,6 @@
 // launcher's handler (clean stop, exit 0), never anything in between, and no run hangs.
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/wait.h>
 
 #include <algorithm>
 #include <chrono>
@@ -90,13 +89,6 @@ std::chrono::microseconds SignalWindow() {
   return std::max(kMinimumWindow, 2 * readyTimes[readyTimes.size() / 2]);
 }
 
-// The child has ended (it may not be reaped yet, so its pid cannot have been reused).
-bool Ended(pid_t pid) {
-  siginfo_t info{};
-  return waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
-         info.si_pid == pid;
-}
-
 TEST(LauncherSoak, SigtermAtRandomMomentsEndsKilledOrCleanNeverHung) {
   const std::chrono::microseconds window = SignalWindow();
   const unsigned seed = std::random_device{}();
@@ -145,7 +137,7 @@ TEST(LauncherSoak, SigtermStormDuringSlowStopStopsOnce) {
     ASSERT_TRUE(process.WaitUntilSigtermCaught());
     long long sent = 0;
     const auto end = std::chrono::steady_clock::now() + kExitDeadline;
-    while (!Ended(process.pid()) && std::chrono::steady_clock::now() < end) {
+    while (!process.Ended() && std::chrono::steady_clock::now() < end) {
       process.Signal(SIGTERM);
       ++sent;
       std::this_thread::sleep_for(kStormGap);

@@ -1,12 +1,54 @@
 #include "bqs_log/bqs_log.h"
 
+#include <dlfcn.h>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cstdarg>
+#include <string>
 #include <thread>
 
 #include "doubles/recorder.h"
+
+namespace {
+
+// The calling thread's syscall(SYS_gettid) calls so far.
+thread_local int tls_gettid_calls = 0;
+
+using SyscallFunction = long (*)(long, ...);
+// libc's syscall(), looked up on first use. Constant-initialised: a guarded static could itself
+// end up in syscall() (libstdc++ waits on a contended guard with a futex).
+std::atomic<SyscallFunction> g_libc_syscall{nullptr};
+
+}  // namespace
+
+// Counts the thread-id lookups. bqs_log is linked statically, and a function the executable
+// defines preempts libc's, so bqs_log's syscall() calls land here; libc's own is next in line
+// (RTLD_NEXT). No sanitizer runtime intercepts syscall(), so none stands in between. gettid takes
+// no argument and is answered directly; any other call (libstdc++'s futex waits, say) is forwarded
+// with six register-wide arguments, as many as libc's syscall() reads whatever its caller passed.
+extern "C" long syscall(long number, ...) noexcept {
+  if (number == SYS_gettid) {
+    ++tls_gettid_calls;
+    return gettid();
+  }
+  SyscallFunction next = g_libc_syscall.load(std::memory_order_relaxed);
+  if (next == nullptr) {
+    next = reinterpret_cast<SyscallFunction>(dlsym(RTLD_NEXT, "syscall"));
+    g_libc_syscall.store(next, std::memory_order_relaxed);
+  }
+  va_list args;
+  va_start(args, number);
+  long a[6];
+  for (long &arg : a) {
+    arg = va_arg(args, long);
+  }
+  va_end(args);
+  return next(number, a[0], a[1], a[2], a[3], a[4], a[5]);
+}
 
 namespace {
 
@@ -84,19 +126,28 @@ TEST_F(BqsLogTest, UserTextIsNeverAFormat) {
   EXPECT_EQ(test_doubles::Records()[0].message, "Parse deviceId failed, param is %s%n%x%%");
 }
 
+// The kernel is asked once per thread: two records on a fresh thread cost one gettid, and each
+// carries that thread's id, not the id cached by the thread that wrote first.
 TEST_F(BqsLogTest, ThreadIdIsCachedPerThread) {
-  const unsigned long long mainId = qs_launcher::CachedThreadId();
-  EXPECT_EQ(mainId, static_cast<unsigned long long>(syscall(SYS_gettid)));
-  EXPECT_EQ(qs_launcher::CachedThreadId(), mainId);
-  unsigned long long otherId = 0;
-  unsigned long long otherKernelId = 0;
+  BQS_LOG_ERROR("main");
+  int calls = -1;
+  pid_t otherId = 0;
   std::thread other([&] {
-    otherId = qs_launcher::CachedThreadId();
-    otherKernelId = static_cast<unsigned long long>(syscall(SYS_gettid));
+    const int before = tls_gettid_calls;
+    BQS_LOG_ERROR("other");
+    BQS_LOG_ERROR("other");
+    calls = tls_gettid_calls - before;
+    otherId = gettid();
   });
   other.join();
-  EXPECT_EQ(otherId, otherKernelId);
-  EXPECT_NE(otherId, mainId);
+  EXPECT_EQ(calls, 1);
+  const auto records = test_doubles::Records();
+  ASSERT_EQ(records.size(), 3U);
+  for (size_t i = 0; i < records.size(); ++i) {
+    SCOPED_TRACE(i);
+    const pid_t id = i == 0 ? gettid() : otherId;
+    EXPECT_THAT(records[i].text, ::testing::HasSubstr("[tid:" + std::to_string(id) + "]"));
+  }
 }
 
 }  // namespace

@@ -10,6 +10,10 @@
 #include "bqs_log/bqs_log.h"
 #include "doubles/recorder.h"
 
+#ifdef QS_SANITIZER_ALLOCATOR
+#include <sanitizer/allocator_interface.h>
+#endif
+
 namespace {
 
 // This file is linked into the whole unit-test binary: allocations are counted only on the
@@ -17,9 +21,29 @@ namespace {
 thread_local bool tls_countAllocations = false;
 thread_local long tls_allocations = 0;
 
+void CountAllocation() {
+  if (tls_countAllocations) {
+    ++tls_allocations;
+  }
+}
+
+#ifdef QS_SANITIZER_ALLOCATOR
+// The sanitizer runtime owns operator new (clang links it statically, so a replacement would be a
+// second definition); its malloc hook sees every allocation, operator new's included.
+void OnMalloc(const volatile void * /*memory*/, std::size_t /*size*/) { CountAllocation(); }
+void OnFree(const volatile void * /*memory*/) {}
+void StartCounting() {
+  static const bool kInstalled = __sanitizer_install_malloc_and_free_hooks(OnMalloc, OnFree) != 0;
+  ASSERT_TRUE(kInstalled);
+}
+#else
+void StartCounting() {}
+#endif
+
 class AllocationCounter {
  public:
   AllocationCounter() {
+    StartCounting();
     tls_allocations = 0;
     tls_countAllocations = true;
   }
@@ -32,11 +56,10 @@ class AllocationCounter {
 
 }  // namespace
 
+#ifndef QS_SANITIZER_ALLOCATOR
 // The array and nothrow forms end up here too.
 void *operator new(std::size_t size) {
-  if (tls_countAllocations) {
-    ++tls_allocations;
-  }
+  CountAllocation();
   if (void *memory = std::malloc(size == 0 ? 1 : size)) {
     return memory;
   }
@@ -45,6 +68,7 @@ void *operator new(std::size_t size) {
 
 void operator delete(void *memory) noexcept { std::free(memory); }
 void operator delete(void *memory, std::size_t) noexcept { std::free(memory); }
+#endif
 
 namespace {
 

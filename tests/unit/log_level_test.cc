@@ -277,6 +277,7 @@ TEST_F(DriverLevelTest, LevelsPerCommandLine) {
        false,
        {"-1,3,2", "36,1,2"},
        1},
+      {"global level 0 is a level like any other", {"--logLevelInPid=0"}, false, {"-1,0,0"}, 1},
       {"vexor level 7 alone sets nothing at all", {"--vexorLogLevel=7"}, false, {}, 0},
       {"vexor level -1 alone sets nothing at all", {"--vexorLogLevel=-1"}, false, {}, 0},
       {"an unconverted vexor level is not accepted", {"--vexorLogLevel=abc"}, true, {"-1,2,0"}, 1},

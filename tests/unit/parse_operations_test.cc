@@ -135,6 +135,7 @@ const std::vector<OptionCase> &OptionCases() {
        {E("ParseSchedPolicy", "Parse SchedPolicy failed, param is " + kOdd)}},
 
       // Log levels: no records of their own; a bad global level fails the parse.
+      {{"--logLevelInPid=0"}, true, "logLevel_=0;eventLevel_=0;withLogLevel_=1", {}},
       {{"--logLevelInPid=3"}, true, "logLevel_=3;eventLevel_=0;withLogLevel_=1", {}},
       {{"--logLevelInPid=103"}, true, "logLevel_=3;eventLevel_=1;withLogLevel_=1", {}},
       {{"--logLevelInPid=999"}, true, "logLevel_=99;eventLevel_=9;withLogLevel_=1", {}},

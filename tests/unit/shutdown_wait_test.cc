@@ -2,6 +2,8 @@
 // shutdown flag starts false in each.
 #include "main/shutdown_wait.h"
 
+#include <dirent.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <pthread.h>
 #include <signal.h>
@@ -10,10 +12,18 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <optional>
+#include <ostream>
+#include <set>
+#include <string>
 #include <thread>
 
 #include "doubles/recorder.h"
+#include "unit/deadline.h"
 #include "unit/sigterm_sender.h"
 
 namespace {
@@ -33,9 +43,8 @@ TEST_F(ShutdownWaitTest, SigtermToTheProcessEndsTheWait) {
 TEST_F(ShutdownWaitTest, SigtermHandledOnAnotherThreadWakesTheWaiter) {
   std::atomic<bool> done{false};
   std::thread other([&done] {
-    while (!unit::SigtermHandlerInstalled()) {
-      std::this_thread::yield();
-    }
+    unit::AwaitSigtermHandler();
+    const unit::Deadline stopped("WaitShutdown returned after SIGTERM on another thread");
     pthread_kill(pthread_self(), SIGTERM);
     while (!done.load()) {
       std::this_thread::yield();
@@ -71,26 +80,116 @@ double CpuMilliseconds(clockid_t clock) {
   return static_cast<double>(now.tv_sec) * 1e3 + static_cast<double>(now.tv_nsec) / 1e6;
 }
 
-// A poll() that keeps failing must cost fallback periods, not a spinning core. Under a zero
-// descriptor limit every poll() of the pipe fails with EINVAL; SIGUSR1 knocks the waiter out of
-// a poll() it may already sleep in.
-TEST_F(ShutdownWaitTest, PersistentPollErrorDoesNotSpin) {
-  (void)signal(SIGUSR1, [](int) {});
+std::set<int> OpenDescriptors() {
+  std::set<int> fds;
+  if (DIR *dir = opendir("/proc/self/fd")) {
+    while (const dirent *entry = readdir(dir)) {
+      if (entry->d_name[0] != '.') {
+        fds.insert(std::atoi(entry->d_name));
+      }
+    }
+    closedir(dir);
+  }
+  return fds;
+}
+
+// True for a non-blocking, close-on-exec, write-only pipe. Learnt from /proc alone: under
+// ThreadSanitizer only the thread that made a descriptor may use it, for want of any
+// synchronisation it can see between that thread and this one.
+bool IsWakePipeWriteEnd(int fd) {
+  char target[16] = {};
+  const std::string link = "/proc/self/fd/" + std::to_string(fd);
+  if (readlink(link.c_str(), target, sizeof(target) - 1) < 0 ||
+      std::string(target).rfind("pipe:", 0) != 0) {
+    return false;
+  }
+  std::ifstream info("/proc/self/fdinfo/" + std::to_string(fd));
+  std::string key;
+  long flags = 0;
+  while (info >> key && key != "flags:") {
+  }
+  info >> std::oct >> flags;
+  const long wanted = O_WRONLY | O_NONBLOCK | O_CLOEXEC;
+  return (flags & (O_ACCMODE | O_NONBLOCK | O_CLOEXEC)) == wanted;
+}
+
+// The wake-up pipe's write end: the one new descriptor that is such a pipe; -1 if none is, or
+// more than one.
+int NewWakePipeWriteEnd(const std::set<int> &before) {
+  int found = -1;
+  for (const int fd : OpenDescriptors()) {
+    if (before.count(fd) == 0 && IsWakePipeWriteEnd(fd)) {
+      if (found >= 0) {
+        return -1;
+      }
+      found = fd;
+    }
+  }
+  return found;
+}
+
+// Set by a row before the knock; the knock closes it on the waiter's own thread, which made it.
+std::atomic<int> g_closeOnKnock{-1};
+std::atomic<bool> g_knocked{false};
+
+// SIGUSR1 knocks the waiter out of a poll() it may already sleep in.
+void Knock(int /*signalNumber*/) {
+  const int savedErrno = errno;
+  const int fd = g_closeOnKnock.exchange(-1);
+  if (fd >= 0) {
+    close(fd);
+  }
+  g_knocked.store(true);
+  errno = savedErrno;
+}
+
+// Under a zero descriptor limit every poll() of the pipe fails with EINVAL.
+void ExhaustDescriptors(const std::set<int> & /*fdsBefore*/) {
+  rlimit none{};
+  getrlimit(RLIMIT_NOFILE, &none);
+  none.rlim_cur = 0;
+  setrlimit(RLIMIT_NOFILE, &none);
+}
+
+// With the write end closed, poll() of the read end reports POLLHUP while read() finds an end of
+// file. The handler still writes to that number, so nothing may open a descriptor until the wait
+// has ended; the read end stays open, so that the write cannot raise SIGPIPE.
+void CloseWriteEnd(const std::set<int> &fdsBefore) {
+  const int writeEnd = NewWakePipeWriteEnd(fdsBefore);
+  ASSERT_GE(writeEnd, 0) << "wake-up pipe not found";
+  g_closeOnKnock.store(writeEnd);
+}
+
+struct PollErrorCase {
+  const char *name;
+  void (*breakPoll)(const std::set<int> &fdsBefore);  // run once the handler is installed
+};
+
+void PrintTo(const PollErrorCase &c, std::ostream *out) { *out << c.name; }
+
+class PollErrorTest : public ShutdownWaitTest,
+                      public ::testing::WithParamInterface<PollErrorCase> {};
+
+// A poll() that keeps failing, or keeps reporting a broken pipe, must cost fallback periods, not
+// a spinning core.
+TEST_P(PollErrorTest, PersistentPollErrorDoesNotSpin) {
+  (void)signal(SIGUSR1, Knock);
   clockid_t waiterClock{};
   ASSERT_EQ(pthread_getcpuclockid(pthread_self(), &waiterClock), 0);
   const pthread_t waiter = pthread_self();
+  const std::set<int> fdsBefore = OpenDescriptors();
   double waiterCpuMs = -1;
+  std::optional<unit::Deadline> stopped;
   std::thread other([&] {
-    while (!unit::SigtermHandlerInstalled()) {
-      std::this_thread::yield();
-    }
-    unit::LetWaiterPastSigaction();
+    unit::AwaitSigtermHandler();
+    stopped.emplace("WaitShutdown returned after SIGTERM despite the broken poll()");
     rlimit original{};
     getrlimit(RLIMIT_NOFILE, &original);
-    rlimit none = original;
-    none.rlim_cur = 0;
-    setrlimit(RLIMIT_NOFILE, &none);
+    GetParam().breakPoll(fdsBefore);
     pthread_kill(waiter, SIGUSR1);
+    while (!g_knocked.load()) {
+      std::this_thread::yield();
+    }
     const double before = CpuMilliseconds(waiterClock);
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     waiterCpuMs = CpuMilliseconds(waiterClock) - before;
@@ -103,6 +202,14 @@ TEST_F(ShutdownWaitTest, PersistentPollErrorDoesNotSpin) {
   EXPECT_EQ(test_doubles::Messages(), std::vector<std::string>{"Exit WaitShutdown"});
 }
 
+// Separate tests, so each row runs in a process of its own: the shutdown flag, once set, stays set.
+INSTANTIATE_TEST_SUITE_P(ShutdownWait, PollErrorTest,
+                         ::testing::Values(PollErrorCase{"PollFails", ExhaustDescriptors},
+                                           PollErrorCase{"PipeBroken", CloseWriteEnd}),
+                         [](const ::testing::TestParamInfo<PollErrorCase> &info) {
+                           return std::string(info.param.name);
+                         });
+
 TEST_F(ShutdownWaitTest, FurtherSigtermsOnlySetTheFlagAgain) {
   {
     unit::SigtermSender sender;
@@ -111,7 +218,8 @@ TEST_F(ShutdownWaitTest, FurtherSigtermsOnlySetTheFlagAgain) {
   for (int i = 0; i < 100000; ++i) {  // more than a pipe holds
     qs_launcher::SigtermHandler(SIGTERM);
   }
-  qs_launcher::WaitShutdown();  // flag already set: returns at once
+  const unit::Deadline deadline("a second WaitShutdown returned with the flag already set");
+  qs_launcher::WaitShutdown();
   EXPECT_EQ(test_doubles::Messages().size(), 2U);
 }
 

@@ -3,14 +3,14 @@
 #ifndef QS_TESTS_UNIT_SIGTERM_SENDER_H_
 #define QS_TESTS_UNIT_SIGTERM_SENDER_H_
 
-#include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
 
-#include <chrono>
+#include <optional>
 #include <thread>
 
 #include "main/shutdown_wait.h"
+#include "unit/deadline.h"
 
 namespace unit {
 
@@ -20,39 +20,31 @@ inline bool SigtermHandlerInstalled() {
   return current.sa_handler == qs_launcher::SigtermHandler;
 }
 
-// ThreadSanitizer loses a signal that arrives while its sigaction interceptor is still running,
-// right after the handler shows as installed; under it the sender first lets the waiter get past
-// that. (Reading the waiter's state from /proc is no way: one test leaves no descriptor free.)
-#if defined(__SANITIZE_THREAD__)
-#define QS_UNIT_THREAD_SANITIZER 1
-#elif defined(__has_feature)
-#if __has_feature(thread_sanitizer)
-#define QS_UNIT_THREAD_SANITIZER 1
-#endif
-#endif
-
-inline void LetWaiterPastSigaction() {
-#ifdef QS_UNIT_THREAD_SANITIZER
-  std::this_thread::sleep_for(std::chrono::milliseconds(10));
-#endif
+// Spins until the handler shows, for up to 10 s.
+inline void AwaitSigtermHandler() {
+  const Deadline deadline("the SIGTERM handler installed");
+  while (!SigtermHandlerInstalled()) {
+    std::this_thread::yield();
+  }
 }
 
+// The sender is to be destroyed once the wait has ended, within 10 s of the signal.
 class SigtermSender {
  public:
   SigtermSender()
-      : thread_([] {
-          while (!SigtermHandlerInstalled()) {
-            std::this_thread::yield();
-          }
-          LetWaiterPastSigaction();
+      : thread_([this] {
+          AwaitSigtermHandler();
+          stopped_.emplace("WaitShutdown returned after SIGTERM");
           kill(getpid(), SIGTERM);
         }) {}
+  // The thread ends right after the signal, so the join is quick; the deadline goes after it.
   ~SigtermSender() { thread_.join(); }
 
   SigtermSender(const SigtermSender &) = delete;
   SigtermSender &operator=(const SigtermSender &) = delete;
 
  private:
+  std::optional<Deadline> stopped_;  // set by the thread only, before the destructor reads it
   std::thread thread_;
 };
 

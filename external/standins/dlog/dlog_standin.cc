@@ -66,7 +66,7 @@ std::string TimeStamp() {
   timeval now{};
   gettimeofday(&now, nullptr);
   tm local{};
-  localtime_r(&now.tv_sec, &local);
+  (void)localtime_r(&now.tv_sec, &local);  // fails only for years past the range of int
   char text[64];
   const size_t length = std::strftime(text, sizeof(text), "%Y-%m-%d %H:%M:%S", &local);
   (void)std::snprintf(text + length, sizeof(text) - length, ".%03ld",

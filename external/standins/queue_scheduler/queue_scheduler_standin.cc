@@ -2,9 +2,17 @@
 // record's fixed values and logs what it received. For tests and demonstrations:
 //   QS_STANDIN_INIT_RESULT=N     InitQueueScheduler returns N instead
 //   QS_STANDIN_INIT_DELAY_MS=N   InitQueueScheduler takes N ms
+//   QS_STANDIN_INIT_GATE=FIFO    InitQueueScheduler first reads one byte from the named FIFO, so
+//                                the start waits until a test writes it
 //   QS_STANDIN_STOP_DELAY_MS=N   WaitForStop takes N ms (otherwise it returns at once)
-//   QS_STANDIN_WORKER_THREAD=1   a successful start runs one idle worker thread until
-//                                WaitForStop(), as the real library runs threads of its own
+//   QS_STANDIN_WORKER_THREAD=1   a successful start runs one idle worker thread, named
+//                                "qs_standin_work", until WaitForStop(), as the real library
+//                                runs threads of its own
+#include <fcntl.h>
+#include <pthread.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
@@ -27,6 +35,7 @@ constexpr int kStandinModule = 20;
 constexpr int kLevelInfo = 1;
 constexpr int kLevelError = 3;
 constexpr int32_t kBadParamsCode = 22;
+constexpr char kWorkerName[] = "qs_standin_work";  // at most 15 characters
 
 // A whole-number environment value, or fallback when unset or not a number.
 long EnvNumber(const char *name, long fallback) {
@@ -53,6 +62,26 @@ void SleepMs(long ms) {
       DlogRecord(kStandinModule, (level), __VA_ARGS__);      \
     }                                                        \
   } while (false)
+
+// Blocks until a writer has opened the FIFO and written one byte (or closed it).
+void PassInitGate() {
+  // NOLINTNEXTLINE(concurrency-mt-unsafe): nothing in the process writes the environment.
+  const char *path = std::getenv("QS_STANDIN_INIT_GATE");
+  if (path == nullptr || path[0] == '\0') {
+    return;
+  }
+  int fd = -1;
+  while ((fd = open(path, O_RDONLY | O_CLOEXEC)) < 0 && errno == EINTR) {
+  }
+  if (fd < 0) {
+    STANDIN_LOG(kLevelError, "queue scheduler stand-in: cannot open the start gate %s", path);
+    return;
+  }
+  char byte = 0;
+  while (read(fd, &byte, 1) < 0 && errno == EINTR) {
+  }
+  close(fd);
+}
 
 // What a running queue scheduler holds: its own copy of the start record and a worker.
 struct SchedulerState {
@@ -90,6 +119,7 @@ QueueScheduleInterface &QueueScheduleInterface::GetInstance() {
 }
 
 int32_t QueueScheduleInterface::InitQueueScheduler(const InitQsParams &params) {
+  PassInitGate();
   SleepMs(EnvNumber("QS_STANDIN_INIT_DELAY_MS", 0));
   const long forced = EnvNumber("QS_STANDIN_INIT_RESULT", 0);
   if (forced != 0) {
@@ -114,6 +144,8 @@ int32_t QueueScheduleInterface::InitQueueScheduler(const InitQsParams &params) {
       std::unique_lock<std::mutex> lock(state->mutex);
       state->stopRequested.wait(lock, [state] { return state->stopping; });
     });
+    // Named before the start returns, so that a test finds it once the launcher is ready.
+    (void)pthread_setname_np(state->worker.native_handle(), kWorkerName);
   }
   return 0;
 }
