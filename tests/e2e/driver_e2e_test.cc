@@ -119,16 +119,9 @@ TEST(DriverE2e, SigtermBlockedByTheParentStillStopsCleanly) {
       ASSERT_TRUE(process.ReleaseInitGate());
     } else {
       ASSERT_TRUE(process.WaitUntilSigtermCaught());
-      int workers = 0;
-      for (const pid_t tid : process.ThreadIds()) {
-        if (process.StatusField("Name", tid) == "qs_standin_work") {
-          ++workers;
-          const unsigned long long blocked =
-              std::stoull(process.StatusField("SigBlk", tid), nullptr, 16);
-          EXPECT_EQ((blocked >> (SIGTERM - 1)) & 1U, 1U) << "worker " << tid;
-        }
-      }
-      EXPECT_EQ(workers, 1);
+      const std::vector<pid_t> workers = process.ThreadsNamed("qs_standin_work");
+      ASSERT_EQ(workers.size(), 1U);
+      EXPECT_TRUE(process.SigtermBlocked(workers[0]));
       process.Signal(SIGTERM);
     }
     const ExitResult exit = process.Wait();

@@ -39,17 +39,26 @@ std::string MakeTempDir() {
   return pattern;
 }
 
-// SigCgt of /proc/PID/status has the SIGTERM bit set.
-bool SigtermCaught(pid_t pid) {
-  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+// The value of a field of a /proc status file ("SigCgt", "Name" ...), "" when missing.
+std::string StatusField(const std::string &path, const std::string &name) {
+  std::ifstream status(path);
   std::string line;
   while (std::getline(status, line)) {
-    if (line.rfind("SigCgt:", 0) == 0) {
-      const unsigned long long mask = std::stoull(line.substr(7), nullptr, 16);
-      return ((mask >> kSigtermBit) & 1ULL) != 0;
+    if (line.rfind(name + ":", 0) == 0) {
+      const std::string::size_type value = line.find_first_not_of(" \t", name.size() + 1);
+      return value == std::string::npos ? "" : line.substr(value);
     }
   }
-  return false;
+  return "";
+}
+
+// A hexadecimal signal mask of a status file holds SIGTERM.
+bool HoldsSigterm(const std::string &mask) {
+  return !mask.empty() && ((std::stoull(mask, nullptr, 16) >> kSigtermBit) & 1ULL) != 0;
+}
+
+bool SigtermCaught(pid_t pid) {
+  return HoldsSigterm(StatusField("/proc/" + std::to_string(pid) + "/status", "SigCgt"));
 }
 
 std::vector<std::string> EnvironmentFor(const LaunchOptions &options, const std::string &logFile) {
@@ -212,30 +221,24 @@ bool LauncherProcess::ReleaseInitGate(std::chrono::milliseconds deadline) {
   return false;
 }
 
-std::vector<pid_t> LauncherProcess::ThreadIds() const {
+std::vector<pid_t> LauncherProcess::ThreadsNamed(const std::string &name) const {
+  const std::string tasks = "/proc/" + std::to_string(pid_) + "/task";
   std::vector<pid_t> ids;
-  if (DIR *tasks = opendir(("/proc/" + std::to_string(pid_) + "/task").c_str())) {
-    while (const dirent *entry = readdir(tasks)) {
-      if (entry->d_name[0] != '.') {
+  if (DIR *dir = opendir(tasks.c_str())) {
+    while (const dirent *entry = readdir(dir)) {
+      if (entry->d_name[0] != '.' &&
+          StatusField(tasks + "/" + entry->d_name + "/status", "Name") == name) {
         ids.push_back(static_cast<pid_t>(std::stol(entry->d_name)));
       }
     }
-    closedir(tasks);
+    closedir(dir);
   }
   return ids;
 }
 
-std::string LauncherProcess::StatusField(const std::string &name, pid_t tid) const {
-  std::ifstream status("/proc/" + std::to_string(pid_) + "/task/" + std::to_string(tid) +
-                       "/status");
-  std::string line;
-  while (std::getline(status, line)) {
-    if (line.rfind(name + ":", 0) == 0) {
-      const std::string::size_type value = line.find_first_not_of(" \t", name.size() + 1);
-      return value == std::string::npos ? "" : line.substr(value);
-    }
-  }
-  return "";
+bool LauncherProcess::SigtermBlocked(pid_t tid) const {
+  return HoldsSigterm(StatusField(
+      "/proc/" + std::to_string(pid_) + "/task/" + std::to_string(tid) + "/status", "SigBlk"));
 }
 
 ExitResult LauncherProcess::Wait(std::chrono::milliseconds deadline) {

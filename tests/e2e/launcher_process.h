@@ -66,10 +66,9 @@ class LauncherProcess {
   // open. False if that did not happen before the deadline.
   bool ReleaseInitGate(std::chrono::milliseconds deadline = std::chrono::seconds(5));
 
-  // Kernel ids of the child's threads; a field of /proc/PID/task/TID/status ("Name", "SigBlk"),
-  // empty when missing.
-  std::vector<pid_t> ThreadIds() const;
-  std::string StatusField(const std::string &name, pid_t tid) const;
+  // Kernel ids of the child's threads of that name; whether one of them blocks SIGTERM.
+  std::vector<pid_t> ThreadsNamed(const std::string &name) const;
+  bool SigtermBlocked(pid_t tid) const;
   // Reaps the child; kills it with SIGKILL when it is still running at the deadline.
   ExitResult Wait(std::chrono::milliseconds deadline = std::chrono::seconds(5));
 

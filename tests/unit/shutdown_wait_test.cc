@@ -2,7 +2,6 @@
 // shutdown flag starts false in each.
 #include "main/shutdown_wait.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <pthread.h>
@@ -14,13 +13,12 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <cstdlib>
 #include <fstream>
 #include <optional>
 #include <ostream>
-#include <set>
 #include <string>
 #include <thread>
+#include <utility>
 
 #include "doubles/recorder.h"
 #include "unit/deadline.h"
@@ -56,13 +54,22 @@ TEST_F(ShutdownWaitTest, SigtermHandledOnAnotherThreadWakesTheWaiter) {
   EXPECT_EQ(test_doubles::Messages().size(), 1U);
 }
 
+// The two descriptors the next pipe2() gets: the kernel hands out the lowest free numbers, the
+// read end's first.
+std::pair<int, int> NextTwoDescriptors() {
+  const int first = dup(0);
+  const int second = dup(0);
+  close(first);
+  close(second);
+  return {first, second};
+}
+
 // With every descriptor in use the wake-up pipe cannot be made; the wait must still end.
 TEST_F(ShutdownWaitTest, WaitEndsEvenWithoutDescriptorsForThePipe) {
   rlimit original{};
   ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &original), 0);
-  int lowestFree = dup(0);
+  const int lowestFree = NextTwoDescriptors().first;
   ASSERT_GE(lowestFree, 0);
-  close(lowestFree);
   rlimit exhausted = original;
   exhausted.rlim_cur = static_cast<rlim_t>(lowestFree);
   ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &exhausted), 0);
@@ -78,19 +85,6 @@ double CpuMilliseconds(clockid_t clock) {
   timespec now{};
   clock_gettime(clock, &now);
   return static_cast<double>(now.tv_sec) * 1e3 + static_cast<double>(now.tv_nsec) / 1e6;
-}
-
-std::set<int> OpenDescriptors() {
-  std::set<int> fds;
-  if (DIR *dir = opendir("/proc/self/fd")) {
-    while (const dirent *entry = readdir(dir)) {
-      if (entry->d_name[0] != '.') {
-        fds.insert(std::atoi(entry->d_name));
-      }
-    }
-    closedir(dir);
-  }
-  return fds;
 }
 
 // True for a non-blocking, close-on-exec, write-only pipe. Learnt from /proc alone: under
@@ -113,21 +107,6 @@ bool IsWakePipeWriteEnd(int fd) {
   return (flags & (O_ACCMODE | O_NONBLOCK | O_CLOEXEC)) == wanted;
 }
 
-// The wake-up pipe's write end: the one new descriptor that is such a pipe; -1 if none is, or
-// more than one.
-int NewWakePipeWriteEnd(const std::set<int> &before) {
-  int found = -1;
-  for (const int fd : OpenDescriptors()) {
-    if (before.count(fd) == 0 && IsWakePipeWriteEnd(fd)) {
-      if (found >= 0) {
-        return -1;
-      }
-      found = fd;
-    }
-  }
-  return found;
-}
-
 // Set by a row before the knock; the knock closes it on the waiter's own thread, which made it.
 std::atomic<int> g_closeOnKnock{-1};
 std::atomic<bool> g_knocked{false};
@@ -144,7 +123,7 @@ void Knock(int /*signalNumber*/) {
 }
 
 // Under a zero descriptor limit every poll() of the pipe fails with EINVAL.
-void ExhaustDescriptors(const std::set<int> & /*fdsBefore*/) {
+void ExhaustDescriptors(int /*writeEnd*/) {
   rlimit none{};
   getrlimit(RLIMIT_NOFILE, &none);
   none.rlim_cur = 0;
@@ -154,15 +133,14 @@ void ExhaustDescriptors(const std::set<int> & /*fdsBefore*/) {
 // With the write end closed, poll() of the read end reports POLLHUP while read() finds an end of
 // file. The handler still writes to that number, so nothing may open a descriptor until the wait
 // has ended; the read end stays open, so that the write cannot raise SIGPIPE.
-void CloseWriteEnd(const std::set<int> &fdsBefore) {
-  const int writeEnd = NewWakePipeWriteEnd(fdsBefore);
-  ASSERT_GE(writeEnd, 0) << "wake-up pipe not found";
+void CloseWriteEnd(int writeEnd) {
+  ASSERT_TRUE(IsWakePipeWriteEnd(writeEnd)) << "descriptor " << writeEnd;
   g_closeOnKnock.store(writeEnd);
 }
 
 struct PollErrorCase {
   const char *name;
-  void (*breakPoll)(const std::set<int> &fdsBefore);  // run once the handler is installed
+  void (*breakPoll)(int writeEnd);  // run once the handler is installed
 };
 
 void PrintTo(const PollErrorCase &c, std::ostream *out) { *out << c.name; }
@@ -177,7 +155,7 @@ TEST_P(PollErrorTest, PersistentPollErrorDoesNotSpin) {
   clockid_t waiterClock{};
   ASSERT_EQ(pthread_getcpuclockid(pthread_self(), &waiterClock), 0);
   const pthread_t waiter = pthread_self();
-  const std::set<int> fdsBefore = OpenDescriptors();
+  const int writeEnd = NextTwoDescriptors().second;  // nothing else opens one meanwhile
   double waiterCpuMs = -1;
   std::optional<unit::Deadline> stopped;
   std::thread other([&] {
@@ -185,7 +163,7 @@ TEST_P(PollErrorTest, PersistentPollErrorDoesNotSpin) {
     stopped.emplace("WaitShutdown returned after SIGTERM despite the broken poll()");
     rlimit original{};
     getrlimit(RLIMIT_NOFILE, &original);
-    GetParam().breakPoll(fdsBefore);
+    GetParam().breakPoll(writeEnd);
     pthread_kill(waiter, SIGUSR1);
     while (!g_knocked.load()) {
       std::this_thread::yield();
