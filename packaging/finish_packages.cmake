@@ -1,7 +1,9 @@
 # Run by cpack after it has written the packages; rebuilds each with dpkg-deb so that two builds of
 # the same source give the same bytes, whatever the folder, clock, umask or locale:
-# - every member dated SOURCE_DATE_EPOCH: the caller's, else the last commit's time, else (a
-#   source tree without git) the date of the changelog's entry;
+# - every member dated SOURCE_DATE_EPOCH: the caller's, else the date of the changelog's newest
+#   entry, as Debian does. Every source tree has the changelog (a clone, an exported tree without
+#   git, a checkout that git refuses to read because another user owns it), so all of them give
+#   the same bytes;
 # - fixed modes: directories 0755, files 0755 when executable, else 0644 (CPack takes the
 #   directories' and its own ar members' modes from the umask);
 # - owner and group root, names sorted (dpkg-deb).
@@ -15,18 +17,10 @@ function(qs_source_date_epoch out)
     set(epoch "$ENV{SOURCE_DATE_EPOCH}")
     set(origin "the environment")
   else()
-    find_program(git_executable git)
-    if(git_executable AND EXISTS "${CPACK_QS_SOURCE_DIR}/.git")
-      execute_process(COMMAND "${git_executable}" -C "${CPACK_QS_SOURCE_DIR}" log -1 --format=%ct
-                      OUTPUT_VARIABLE epoch OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
-      set(origin "the last commit")
-    endif()
-    if(NOT epoch MATCHES "^[0-9]+$")
-      execute_process(COMMAND dpkg-parsechangelog -l "${CPACK_QS_CHANGELOG}" -S Timestamp
-                      OUTPUT_VARIABLE epoch OUTPUT_STRIP_TRAILING_WHITESPACE
-                      COMMAND_ERROR_IS_FATAL ANY)
-      set(origin "the changelog")
-    endif()
+    execute_process(COMMAND dpkg-parsechangelog -l "${CPACK_QS_CHANGELOG}" -S Timestamp
+                    OUTPUT_VARIABLE epoch OUTPUT_STRIP_TRAILING_WHITESPACE
+                    COMMAND_ERROR_IS_FATAL ANY)
+    set(origin "the changelog")
   endif()
   if(NOT epoch MATCHES "^[0-9]+$")
     message(FATAL_ERROR "SOURCE_DATE_EPOCH from ${origin} is not a number of seconds: '${epoch}'")

@@ -5,13 +5,16 @@
 #               the manual page's lint, an install and purge (as root), one run of the packaged
 #               launcher from an extracted root on the stand-ins, and a second build elsewhere
 #               that must give byte-identical packages
-#   3. asan     clang 19, AddressSanitizer + UndefinedBehaviorSanitizer, every test
-#   4. tsan     clang 19, ThreadSanitizer, every test, each run once: no retry. (The runtimes of
+#   3. arm64    the gcc cross build for 64-bit Arm, every test under qemu-aarch64-static, then
+#               the arm64 release workflow with every check of the release stage (the launcher
+#               run through the emulator, the install through multiarch)
+#   4. asan     clang 19, AddressSanitizer + UndefinedBehaviorSanitizer, every test
+#   5. tsan     clang 19, ThreadSanitizer, every test, each run once: no retry. (The runtimes of
 #               gcc 12 and clang 14 can lose a signal that arrives while a thread's first
 #               intercepted blocking call is still allocating the runtime's per-thread signal
 #               context; clang 19's runtime guards that store, so it is the one used.)
-#   5. tidy     clang-tidy 19 on src/ and external/, zero findings
-#   6. fuzz     each libFuzzer target for QS_FUZZ_SECONDS (default 60), no finding
+#   6. tidy     clang-tidy 19 on src/ and external/, zero findings
+#   7. fuzz     each libFuzzer target for QS_FUZZ_SECONDS (default 60), no finding
 # Sanitizer reports of every process, the launcher started by the end-to-end tests included, are
 # written to build/<preset>/sanitizer-reports; a stage passes only when that folder stays empty.
 set -euo pipefail
@@ -19,6 +22,8 @@ cd "$(dirname "$0")/.."
 scripts/install_deps.sh
 
 fuzz_seconds=${QS_FUZZ_SECONDS:-60}
+# Started explicitly wherever an arm64 program runs: no binfmt_misc registration is assumed.
+arm64_emulator=/usr/bin/qemu-aarch64-static
 timings=()
 
 # stage NAME COMMAND...: runs the command and notes its wall time.
@@ -30,17 +35,24 @@ stage() {
   timings+=("$(printf '%-8s %4d s' "${name}" $((SECONDS - start)))")
 }
 
-# run_ctest ARGS...: ctest, with its counts added to the totals printed at the end.
+# run_ctest ARGS...: ctest, with its counts added to the totals printed at the end; last_passed,
+# last_skipped and last_failed are this run's. ctest counts a skipped test among the passed ones
+# and lists it as "(Skipped)" among those that did not run.
 passed=0
+skipped=0
 failed=0
 run_ctest() {
   local log status=0 total failures
   log=$(mktemp)
   ctest "$@" 2>&1 | tee "${log}" || status=$?
   read -r failures total < <(sed -nE 's/.* tests passed, ([0-9]+) tests failed out of ([0-9]+)$/\1 \2/p' "${log}") || true
+  last_skipped=$(grep -cE '^[[:space:]]+[0-9]+ - .* \(Skipped\)$' "${log}" || true)
   rm -f "${log}"
-  passed=$((passed + ${total:-0} - ${failures:-0}))
-  failed=$((failed + ${failures:-0}))
+  last_failed=${failures:-0}
+  last_passed=$((${total:-0} - last_failed - last_skipped))
+  passed=$((passed + last_passed))
+  skipped=$((skipped + last_skipped))
+  failed=$((failed + last_failed))
   return "${status}"
 }
 
@@ -72,26 +84,31 @@ run_ci() {
 }
 
 # Every compile of the launcher's own sources carries the two flags whose effect hardening-check
-# cannot see in the binary: -D_FORTIFY_SOURCE (no fortifiable call is left in the launcher) and
-# -fcf-protection (our objects carry the CET property, but the linked binary does not, because
-# Debian 12's crt objects lack it; so the binary has no control-flow protection).
+# cannot see in the binary: -D_FORTIFY_SOURCE and the architecture's control-flow protection
+# (FLAG: -fcf-protection, -mbranch-protection=standard). glibc swaps a call for its checking
+# variant only where the compiler knows the destination's size but cannot prove the call safe:
+# the launcher's read() and poll() are proven safe, and its memcpy, memmove and memset write into
+# string and vector memory whose size is only known at run time, so the binary imports unchecked
+# functions only and hardening-check reports "only unprotected functions found". Our objects carry
+# the control-flow property, but the linked binary does not, because Debian 12's crt objects lack
+# it (see CMakeLists.txt).
 check_hardening_flags() {
-  local database=$1 count missing
+  local database=$1 flag=$2 count missing
   count=$(grep -cF "\"file\": \"$PWD/src/" "${database}" || true)
   if ((count == 0)); then
     echo "no compile of src/ in ${database}" >&2
     return 1
   fi
-  missing=$(awk -v src="\"file\": \"$PWD/src/" '
+  missing=$(awk -v src="\"file\": \"$PWD/src/" -v flag="${flag}" '
     /"command":/ { command = $0 }
-    index($0, src) && !(command ~ /-D_FORTIFY_SOURCE=[23]/ && command ~ /-fcf-protection/) {
+    index($0, src) && !(command ~ /-D_FORTIFY_SOURCE=[23]/ && index(command, flag)) {
       print
     }' "${database}")
   if [[ -n ${missing} ]]; then
-    echo "compiled without -D_FORTIFY_SOURCE or -fcf-protection: ${missing}" >&2
+    echo "compiled without -D_FORTIFY_SOURCE or ${flag}: ${missing}" >&2
     return 1
   fi
-  echo "all ${count} compiles under src/ have -D_FORTIFY_SOURCE and -fcf-protection"
+  echo "all ${count} compiles under src/ have -D_FORTIFY_SOURCE and ${flag}"
 }
 
 # Both closed libraries in DT_NEEDED (every log function is a weak reference), no RUNPATH.
@@ -111,18 +128,54 @@ check_dynamic_section() {
   echo "$1: DT_NEEDED has both closed libraries; no RUNPATH"
 }
 
-# dpkg -i, a run of the installed launcher (no arguments: refused with 255), dpkg --purge, which
-# always runs: every file of both packages is gone again. Only as root, and never over a
-# qs-launcher that was installed before.
+# check_debug_file BINARY DDEB: the binary is stripped, and the -dbgsym package holds its debug
+# file under its build id.
+check_debug_file() {
+  local binary=$1 ddeb=$2 id debug
+  if readelf -S "${binary}" | grep -qF '.symtab'; then
+    echo "${binary} is not stripped" >&2
+    return 1
+  fi
+  id=$(readelf -n "${binary}" | awk '/Build ID:/ {print $3}')
+  debug=./usr/lib/debug/.build-id/${id:0:2}/${id:2}.debug
+  if [[ -z ${id} ]] || ! grep -qF " ${debug}" <<<"$(dpkg-deb -c "${ddeb}")"; then
+    echo "${ddeb} lacks the debug file of ${binary} (build id '${id}')" >&2
+    return 1
+  fi
+  echo "${binary}: stripped; its debug file ${debug} is in ${ddeb##*/}"
+}
+
+# arm64: every function of ours signs its return address (paciasp) and has BTI landing pads, but
+# the binary has no GNU property note that would have the loader enforce BTI, because Debian 12's
+# aarch64 crt objects lack it. Pointer authentication is required; the note is only shown.
+check_branch_protection() {
+  local binary=$1 code signed pads notes
+  code=$(aarch64-linux-gnu-objdump -d "${binary}" 2>/dev/null)
+  signed=$(grep -cE $'\tpaciasp$' <<<"${code}" || true)
+  pads=$(grep -cE $'\tbti\t' <<<"${code}" || true)
+  notes=$(readelf -n "${binary}" | grep -c 'AArch64 feature' || true)
+  readelf -n "${binary}"
+  if ((signed == 0)); then
+    echo "${binary}: no function signs its return address" >&2
+    return 1
+  fi
+  echo "${binary}: ${signed} functions sign their return address (paciasp), ${pads} BTI" \
+    "landing pads, ${notes} AArch64 feature notes (BTI not enforced without one)"
+}
+
+# dpkg -i, a run of the installed launcher (no arguments: refused with 255; through EMULATOR when
+# given), dpkg --purge, which always runs: every file of both packages is gone again. Only as
+# root, and never over a qs-launcher that was installed before.
 check_install_and_purge() {
-  local deb=$1 ddeb=$2 lib=$3 files file status=0 failed=0
+  local deb=$1 ddeb=$2 lib=$3 emulator=${4:-} files file status=0 failed=0
   if [[ $(id -u) -ne 0 ]] || dpkg-query -W qs-launcher >/dev/null 2>&1; then
     echo "install and purge skipped (not root, or qs-launcher installed before)"
     return 0
   fi
   dpkg -i "${deb}" "${ddeb}" || failed=1
   man -w qs_launcher || failed=1
-  LD_LIBRARY_PATH=${lib} DLOG_STANDIN_FILE=/dev/null /usr/bin/qs_launcher || status=$?
+  LD_LIBRARY_PATH=${lib} DLOG_STANDIN_FILE=/dev/null ${emulator:+"${emulator}"} \
+    /usr/bin/qs_launcher || status=$?
   if ((status != 255)); then
     echo "installed launcher without arguments: status ${status}, expected 255" >&2
     failed=1
@@ -140,30 +193,34 @@ check_install_and_purge() {
   ((failed == 0)) && echo "installed, ran, purged; nothing left behind"
 }
 
-# release_build DIR UMASK TZ LC_ALL [WRAPPER...]: the release workflow in DIR from scratch, with
-# that umask, time zone and locale and without SOURCE_DATE_EPOCH.
+# release_build DIR PRESET UMASK TZ LC_ALL [WRAPPER...]: the release workflow PRESET in DIR from
+# scratch, with that umask, time zone and locale and without SOURCE_DATE_EPOCH.
 release_build() {
-  local dir=$1 mask=$2 zone=$3 locale=$4
-  shift 4
-  rm -rf "${dir}/build/release"
+  local dir=$1 preset=$2 mask=$3 zone=$4 locale=$5
+  shift 5
+  rm -rf "${dir}/build/${preset}"
   (cd "${dir}" && umask "${mask}" &&
-    env -u SOURCE_DATE_EPOCH TZ="${zone}" LC_ALL="${locale}" "$@" cmake --workflow --preset release)
+    env -u SOURCE_DATE_EPOCH TZ="${zone}" LC_ALL="${locale}" "$@" \
+      cmake --workflow --preset "${preset}")
 }
 
-# Two builds of the same source must give byte-identical packages. The second runs in a copy of
-# the work tree (uncommitted changes and .git included) at a longer path, with another umask, time
-# zone and locale, on a clock 400 days ahead. Neither may carry the absolute path of its folder.
-check_reproducible() {
-  local copy package status=0 path root
-  copy=$(mktemp -d "${TMPDIR:-/tmp}/qs_rebuild.XXXXXX")/at/a/longer/path
-  root=${copy}.root
+# compare_with_second_build PRESET COPY: builds the work tree again in COPY and compares.
+compare_with_second_build() {
+  local preset=$1 copy=$2 packages=build/$1/packages package status=0 path root=$2.root
   mkdir -p "${copy}" "${root}"
-  tar --exclude=./build -c . | tar -x -C "${copy}"
-  release_build "${copy}" 002 UTC-14 C.UTF-8 faketime -f +400d >"${copy}.log" 2>&1 || {
+  tar --exclude=./build --exclude=./.git -c . | tar -x -C "${copy}"
+  if [[ $(id -u) -eq 0 ]]; then
+    chown -R nobody:nogroup "${copy}"
+  fi
+  release_build "${copy}" "${preset}" 002 UTC-14 C.UTF-8 faketime -f +400d >"${copy}.log" 2>&1 || {
     cat "${copy}.log" >&2
     return 1
   }
-  for package in build/release/packages/*.deb build/release/packages/*.ddeb; do
+  if ! diff <(ls "${packages}") <(ls "${copy}/${packages}") >&2; then
+    echo "the two builds wrote different sets of packages" >&2
+    return 1
+  fi
+  for package in "${packages}"/*; do
     if cmp -s "${package}" "${copy}/${package}"; then
       sha256sum "${package}"
     else
@@ -179,33 +236,67 @@ check_reproducible() {
       status=1
     fi
   done
-  rm -rf "${copy%%/at/a/longer/path}"
-  ((status == 0)) && echo "a second build at another path, umask, time zone, locale and clock" \
+  return "${status}"
+}
+
+# Two builds of the same source must give byte-identical packages. The second runs in a copy of
+# the work tree (uncommitted changes included) without .git and, as root, owned by another user,
+# at a longer path, with another umask, time zone and locale, on a clock 400 days ahead. Neither
+# may carry the absolute path of its folder. The copy is removed on every way out.
+check_reproducible() {
+  local preset=$1 base
+  base=$(mktemp -d "${TMPDIR:-/tmp}/qs_rebuild.XXXXXX")
+  (
+    trap 'rm -rf "${base}"' EXIT
+    compare_with_second_build "${preset}" "${base}/at/a/longer/path"
+  )
+  echo "a second build without git, at another path, owner, umask, time zone, locale and clock" \
     "gave byte-identical packages; neither build's folder is in them"
 }
 
-# The package as a user gets it, extracted under build/release/root.
-run_release() {
-  release_build . 022 UTC C
-  local deb ddeb root=build/release/root lib=$PWD/build/release/lib
-  local plugins=$PWD/build/release/plugins
-  deb=$(echo build/release/packages/qs-launcher_*_amd64.deb)
-  ddeb=$(echo build/release/packages/qs-launcher-dbgsym_*_amd64.ddeb)
+# check_packages PRESET ARCH FLAG [EMULATOR]: every check of the packages of the release workflow
+# PRESET, extracted under build/PRESET/root as a user gets them. EMULATOR runs a launcher of
+# another architecture than the machine's.
+check_packages() {
+  local preset=$1 arch=$2 flag=$3 emulator=${4:-}
+  local build=build/${preset} deb ddeb
+  local root=${build}/root lib=$PWD/${build}/lib plugins=$PWD/${build}/plugins
+  deb=$(echo "${build}"/packages/qs-launcher_*_"${arch}".deb)
+  ddeb=$(echo "${build}"/packages/qs-launcher-dbgsym_*_"${arch}".ddeb)
   dpkg-deb -x "${deb}" "${root}"
   dpkg-deb -c "${deb}"
   # Fortify and control-flow protection are not required of the binary (see
   # check_hardening_flags); hardening-check still shows what it finds.
   hardening-check --nofortify --nocfprotection "${root}/usr/bin/qs_launcher"
-  check_hardening_flags build/release/compile_commands.json
+  check_hardening_flags "${build}/compile_commands.json" "${flag}"
+  check_debug_file "${root}/usr/bin/qs_launcher" "${ddeb}"
   check_dynamic_section "${root}/usr/bin/qs_launcher"
   lintian --fail-on error,warning "${deb}" "${ddeb}"
   echo "lintian: no error, no warning"
   mandoc -T lint -W warning doc/qs_launcher.8
   echo "mandoc: no message"
-  tests/install/run_once.sh "${root}/usr/bin/qs_launcher" "${lib}:${plugins}" \
+  QS_EMULATOR=${emulator} tests/install/run_once.sh "${root}/usr/bin/qs_launcher" \
+    "${lib}:${plugins}" "$PWD/${build}/probe/libqs_ready_probe.so" \
     "${lib}/libdlog.so" "${lib}/libqueue_scheduler.so" "${plugins}/libvexor_scheduler.so"
-  check_install_and_purge "${deb}" "${ddeb}" "${lib}"
-  check_reproducible
+  check_install_and_purge "${deb}" "${ddeb}" "${lib}" "${emulator}"
+  check_reproducible "${preset}"
+}
+
+run_release() {
+  release_build . release 022 UTC C
+  check_packages release amd64 -fcf-protection
+}
+
+# The arm64 tests under the emulator (ctest runs each through it), then the arm64 packages with
+# every check of the release stage, the installed launcher run through the emulator.
+run_arm64() {
+  configure_and_build arm64
+  run_ctest --preset arm64 -j2
+  echo "arm64 under ${arm64_emulator}: ${last_passed} passed, ${last_skipped} skipped," \
+    "${last_failed} failed"
+  release_build . release-arm64 022 UTC C
+  check_branch_protection build/release-arm64/bin/qs_launcher
+  check_packages release-arm64 arm64 -mbranch-protection=standard "${arm64_emulator}"
 }
 
 run_asan() {
@@ -280,6 +371,7 @@ run_fuzz() {
 
 stage ci run_ci
 stage release run_release
+stage arm64 run_arm64
 stage asan run_asan
 stage tsan run_tsan
 stage tidy run_tidy
@@ -287,4 +379,4 @@ stage fuzz run_fuzz
 
 echo "==== wall time per stage"
 printf '%s\n' "${timings[@]}"
-echo "tests: ${passed} passed, ${failed} failed"
+echo "tests: ${passed} passed, ${failed} failed, ${skipped} skipped"

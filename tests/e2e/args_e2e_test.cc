@@ -83,6 +83,7 @@ TEST(ArgsE2e, AllSixteenOptionsReachTheWaitAndExitZeroOnSigterm) {
   ExpectInOrder(run.records, inOrder);
   // Written after "--logLevelInPid=": the library holds the attribute record by then.
   const int policy = FindLine(run.records, "] SchedPolicy is [0xff].");
+  ASSERT_GE(policy, 0);
   EXPECT_NE(run.records[static_cast<size_t>(policy)].find(
                 " INFO module=36 hostPid=4242 device=3 [parse_operations.cc:"),
             std::string::npos);

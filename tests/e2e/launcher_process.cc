@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -22,6 +23,10 @@ namespace {
 constexpr int kSigtermBit = SIGTERM - 1;
 constexpr auto kPollInterval = std::chrono::milliseconds(1);
 constexpr char kInitGate[] = "/init_gate";
+constexpr char kReadyFifo[] = "/ready";
+// How often the readiness wait looks whether the child has ended meanwhile; the event itself
+// ends the wait at once.
+constexpr int kEndedCheckMs = 10;
 
 std::string ReadFile(const std::string &path) {
   std::ifstream in(path, std::ios::binary);
@@ -61,11 +66,27 @@ bool SigtermCaught(pid_t pid) {
   return HoldsSigterm(StatusField("/proc/" + std::to_string(pid) + "/status", "SigCgt"));
 }
 
-std::vector<std::string> EnvironmentFor(const LaunchOptions &options, const std::string &logFile) {
+// CMAKE_CROSSCOMPILING_EMULATOR: a program and its options, separated by ";"; empty natively.
+std::vector<std::string> EmulatorCommand() {
+  std::vector<std::string> command;
+  std::istringstream words(QS_EMULATOR);
+  std::string word;
+  while (std::getline(words, word, ';')) {
+    if (!word.empty()) {
+      command.push_back(word);
+    }
+  }
+  return command;
+}
+
+std::vector<std::string> EnvironmentFor(const LaunchOptions &options, const std::string &dir) {
   std::vector<std::pair<std::string, std::string>> env = {
       {"PATH", "/usr/bin:/bin"},
       {"KORVEL_GLOBAL_LOG_LEVEL", "1"},
-      {"DLOG_STANDIN_FILE", logFile},
+      {"DLOG_STANDIN_FILE", dir + "/dlog.txt"},
+      // The readiness event (tests/ready_probe): the emulated loader reads these too.
+      {"LD_PRELOAD", QS_READY_PROBE_PATH},
+      {"QS_READY_FIFO", dir + kReadyFifo},
       // A thread of the closed library's own, as in a deployment: SIGTERM may land on it.
       {"QS_STANDIN_WORKER_THREAD", "1"}};
   if (!options.libraryPath.empty()) {
@@ -110,11 +131,21 @@ std::vector<std::string> RequiredArgs() {
 
 std::string SamplePluginDir() { return QS_SAMPLE_PLUGIN_DIR; }
 
+bool UnderEmulator() { return !EmulatorCommand().empty(); }
+
 LauncherProcess::LauncherProcess(const LaunchOptions &options) : dir_(MakeTempDir()) {
-  std::vector<std::string> argv = options.wrapper;
+  // No binfmt_misc registration is assumed: a launcher of another architecture is started
+  // through the emulator explicitly.
+  std::vector<std::string> argv = EmulatorCommand();
+  argv.insert(argv.end(), options.wrapper.begin(), options.wrapper.end());
   argv.push_back(QS_LAUNCHER_PATH);
   argv.insert(argv.end(), options.args.begin(), options.args.end());
-  std::vector<std::string> envp = EnvironmentFor(options, dir_ + "/dlog.txt");
+  std::vector<std::string> envp = EnvironmentFor(options, dir_);
+  // Opened before the child exists, so that the probe's non-blocking open finds a reader.
+  if (mkfifo((dir_ + kReadyFifo).c_str(), 0600) != 0 ||
+      (readyFd_ = open((dir_ + kReadyFifo).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)) < 0) {
+    throw std::runtime_error("cannot make the readiness FIFO");
+  }
   if (options.initGated) {
     if (mkfifo((dir_ + kInitGate).c_str(), 0600) != 0) {
       throw std::runtime_error("mkfifo failed");
@@ -160,20 +191,22 @@ LauncherProcess::~LauncherProcess() {
   if (!reaped_) {
     Wait(std::chrono::milliseconds(0));
   }
+  close(readyFd_);
   const std::string command = "rm -rf '" + dir_ + "'";
   [[maybe_unused]] const int ignored = std::system(command.c_str());
 }
 
-bool LauncherProcess::WaitUntilSigtermCaught(std::chrono::milliseconds deadline) {
+bool LauncherProcess::WaitUntilReady(std::chrono::milliseconds deadline) {
   const auto end = std::chrono::steady_clock::now() + deadline;
+  pollfd ready{readyFd_, POLLIN, 0};
   while (std::chrono::steady_clock::now() < end) {
-    if (SigtermCaught(pid_)) {
-      return true;
+    if (poll(&ready, 1, kEndedCheckMs) > 0) {
+      // Natively the kernel's view must agree with the probe; under the emulator it cannot.
+      return (ready.revents & POLLIN) != 0 && (UnderEmulator() || SigtermCaught(pid_));
     }
     if (Ended()) {
-      return false;  // ended without ever catching SIGTERM
+      return false;  // ended without ever installing the handler
     }
-    std::this_thread::sleep_for(kPollInterval);
   }
   return false;
 }
@@ -219,6 +252,12 @@ bool LauncherProcess::ReleaseInitGate(std::chrono::milliseconds deadline) {
     std::this_thread::sleep_for(kPollInterval);
   }
   return false;
+}
+
+void LauncherProcess::SignalThread(pid_t tid, int signalNumber) const {
+  if (!reaped_) {
+    tgkill(pid_, tid, signalNumber);
+  }
 }
 
 std::vector<pid_t> LauncherProcess::ThreadsNamed(const std::string &name) const {
@@ -304,7 +343,7 @@ RunOutcome Collect(LauncherProcess &process, bool ready, ExitResult exit) {
 
 RunOutcome RunUntilSigterm(const LaunchOptions &options) {
   LauncherProcess process(options);
-  const bool ready = process.WaitUntilSigtermCaught();
+  const bool ready = process.WaitUntilReady();
   if (ready) {
     process.Signal(SIGTERM);
   }

@@ -19,6 +19,10 @@ std::vector<std::string> RequiredArgs();
 // Folder holding the sample plug-in (libvexor_scheduler.so).
 std::string SamplePluginDir();
 
+// The launcher is built for another architecture and runs under the user-mode emulator, whose
+// /proc view of a process shows the emulator's own signal state, not the program's.
+bool UnderEmulator();
+
 struct LaunchOptions {
   std::vector<std::string> args;
   // Added to a clean environment holding only PATH, KORVEL_GLOBAL_LOG_LEVEL=1 (so info records
@@ -53,15 +57,18 @@ class LauncherProcess {
 
   pid_t pid() const { return pid_; }
 
-  // Readiness handshake: true once /proc/PID/status shows SIGTERM caught; false if the process
-  // ended or the deadline passed first.
-  bool WaitUntilSigtermCaught(std::chrono::milliseconds deadline = std::chrono::seconds(5));
+  // Readiness handshake: true once the launcher has installed its SIGTERM handler, as the
+  // preloaded probe announces it (natively /proc/PID/status must show SIGTERM caught too); false
+  // if the process ended or the deadline passed first.
+  bool WaitUntilReady(std::chrono::milliseconds deadline = std::chrono::seconds(5));
   // True once a record line containing text has been written.
   bool WaitForRecord(const std::string &text,
                      std::chrono::milliseconds deadline = std::chrono::seconds(5));
   // The child has ended; it is not reaped yet, so its pid cannot have been reused.
   bool Ended() const;
   void Signal(int signalNumber) const;
+  // To one thread of the child, by its kernel id (see ThreadsNamed).
+  void SignalThread(pid_t tid, int signalNumber) const;
   // Lets a gated start go on: writes the byte the stand-in waits for, once it holds the gate
   // open. False if that did not happen before the deadline.
   bool ReleaseInitGate(std::chrono::milliseconds deadline = std::chrono::seconds(5));
@@ -79,6 +86,7 @@ class LauncherProcess {
 
  private:
   std::string dir_;
+  int readyFd_ = -1;  // read end of the probe's FIFO
   pid_t pid_ = -1;
   bool reaped_ = false;
 };

@@ -75,7 +75,7 @@ std::chrono::microseconds SignalWindow() {
   for (int run = 0; run < kCalibrationRuns; ++run) {
     LauncherProcess process(SoakOptions());
     const auto start = std::chrono::steady_clock::now();
-    if (process.WaitUntilSigtermCaught()) {
+    if (process.WaitUntilReady()) {
       readyTimes.push_back(std::chrono::duration_cast<std::chrono::microseconds>(
           std::chrono::steady_clock::now() - start));
     }
@@ -134,7 +134,7 @@ TEST(LauncherSoak, SigtermStormDuringSlowStopStopsOnce) {
   for (int run = 0; run < kStormRuns; ++run) {
     SCOPED_TRACE("run " + std::to_string(run));
     LauncherProcess process(options);
-    ASSERT_TRUE(process.WaitUntilSigtermCaught());
+    ASSERT_TRUE(process.WaitUntilReady());
     long long sent = 0;
     const auto end = std::chrono::steady_clock::now() + kExitDeadline;
     while (!process.Ended() && std::chrono::steady_clock::now() < end) {

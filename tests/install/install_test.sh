@@ -3,10 +3,11 @@
 # stand-in libraries and the sample plug-in. The installed launcher finds the libraries through
 # its RUNPATH ($ORIGIN/../lib), the plug-in through LD_LIBRARY_PATH, starts, stops on SIGTERM and
 # exits 0.
-# Usage: install_test.sh CMAKE BUILD_DIR
+# Usage: [QS_EMULATOR=PROGRAM] install_test.sh CMAKE BUILD_DIR PROBE
 set -euo pipefail
 cmake=$1
 build=$2
+probe=$3
 work=$(mktemp -d "${TMPDIR:-/tmp}/qs_install.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
@@ -28,5 +29,5 @@ for file in bin/qs_launcher lib/libdlog.so lib/libqueue_scheduler.so plugins/lib
   [[ -f $prefix/$file ]] || fail "missing $file"
 done
 
-"$(dirname "$0")/run_once.sh" "$prefix/bin/qs_launcher" "$prefix/plugins" \
+"$(dirname "$0")/run_once.sh" "$prefix/bin/qs_launcher" "$prefix/plugins" "$probe" \
   "$prefix/lib/libdlog.so" "$prefix/lib/libqueue_scheduler.so" "$prefix/plugins/libvexor_scheduler.so"

@@ -1,13 +1,18 @@
 #!/usr/bin/env bash
-# Runs an installed launcher once end to end on the stand-ins: starts it, waits until it catches
-# SIGTERM (bit 14 of SigCgt), checks that each library named is mapped from exactly that file,
-# sends SIGTERM and checks the clean stop: status 0, nothing on stdout or stderr, the plug-in
-# loaded, the exit record written.
-# Usage: run_once.sh LAUNCHER LD_LIBRARY_PATH LIBRARY...
+# Runs an installed launcher once end to end on the stand-ins: starts it with the readiness probe
+# preloaded, waits for the probe's byte (the SIGTERM handler is installed; natively SigCgt must
+# show it too), checks that each library named is mapped from exactly that file, sends SIGTERM
+# and checks the clean stop: status 0, nothing on stdout or stderr, the plug-in loaded, the exit
+# record written.
+# Usage: [QS_EMULATOR=PROGRAM] run_once.sh LAUNCHER LD_LIBRARY_PATH PROBE LIBRARY...
+# QS_EMULATOR runs a launcher of another architecture (no binfmt_misc registration is assumed).
 set -euo pipefail
 launcher_path=$1
 library_path=$2
-shift 2
+probe=$3
+shift 3
+emulator=()
+[[ -n ${QS_EMULATOR:-} ]] && emulator=("${QS_EMULATOR}")
 work=$(mktemp -d "${TMPDIR:-/tmp}/qs_run_once.XXXXXX")
 launcher=
 cleanup() {
@@ -22,21 +27,32 @@ fail() {
   exit 1
 }
 
+# Opened for reading and writing: the open does not wait for a writer, and the probe's
+# non-blocking open finds a reader.
+mkfifo "$work/ready"
+exec {ready_fd}<>"$work/ready"
+
 env -i PATH=/usr/bin:/bin LD_LIBRARY_PATH="$library_path" KORVEL_GLOBAL_LOG_LEVEL=1 \
-  DLOG_STANDIN_FILE="$work/dlog.txt" \
-  "$launcher_path" --deviceId=3 --pid=$$ --qsInitGroupName=run_once >"$work/out" 2>&1 &
+  DLOG_STANDIN_FILE="$work/dlog.txt" LD_PRELOAD="$probe" QS_READY_FIFO="$work/ready" \
+  "${emulator[@]}" "$launcher_path" --deviceId=3 --pid=$$ --qsInitGroupName=run_once \
+  >"$work/out" 2>&1 &
 launcher=$!
 
+# Up to 10 s; between reads, whether the launcher has ended (a zombie until the wait below).
 ready=0
-for _ in $(seq 1000); do
-  mask=$(awk '/^SigCgt:/ {print $2}' "/proc/$launcher/status" 2>/dev/null || echo 0)
-  if (((0x$mask >> 14) & 1)); then
+for _ in $(seq 100); do
+  if read -r -t 0.1 -N 1 -u "$ready_fd" _; then
     ready=1
     break
   fi
-  sleep 0.01
+  read -r _ _ state _ <"/proc/$launcher/stat"
+  [[ $state != Z ]] || break
 done
 ((ready)) || fail "never became ready"
+if ((${#emulator[@]} == 0)); then
+  mask=$(awk '/^SigCgt:/ {print $2}' "/proc/$launcher/status")
+  (((0x$mask >> 14) & 1)) || fail "the probe saw the handler, but SigCgt lacks SIGTERM"
+fi
 
 maps=$(cat "/proc/$launcher/maps")
 for library in "$@"; do

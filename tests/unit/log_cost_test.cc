@@ -9,6 +9,7 @@
 
 #include "bqs_log/bqs_log.h"
 #include "doubles/recorder.h"
+#include "sanitizer_build.h"
 
 #ifdef QS_SANITIZER_ALLOCATOR
 #include <sanitizer/allocator_interface.h>

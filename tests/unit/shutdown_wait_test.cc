@@ -55,13 +55,16 @@ TEST_F(ShutdownWaitTest, SigtermHandledOnAnotherThreadWakesTheWaiter) {
 }
 
 // The two descriptors the next pipe2() gets: the kernel hands out the lowest free numbers, the
-// read end's first.
+// read end's first, so a pipe made and closed at once had them. (No dup() of a standard stream:
+// that one may be closed.) {-1, -1} when no pipe can be made.
 std::pair<int, int> NextTwoDescriptors() {
-  const int first = dup(0);
-  const int second = dup(0);
-  close(first);
-  close(second);
-  return {first, second};
+  int fds[2] = {-1, -1};
+  if (pipe2(fds, O_CLOEXEC) != 0) {
+    return {-1, -1};
+  }
+  close(fds[0]);
+  close(fds[1]);
+  return {fds[0], fds[1]};
 }
 
 // With every descriptor in use the wake-up pipe cannot be made; the wait must still end.
