@@ -132,7 +132,7 @@ check_dynamic_section() {
 # file under its build id.
 check_debug_file() {
   local binary=$1 ddeb=$2 id debug
-  if readelf -S "${binary}" | grep -qF '.symtab'; then
+  if grep -qF '.symtab' <<<"$(readelf -S "${binary}")"; then
     echo "${binary} is not stripped" >&2
     return 1
   fi
@@ -145,9 +145,10 @@ check_debug_file() {
   echo "${binary}: stripped; its debug file ${debug} is in ${ddeb##*/}"
 }
 
-# arm64: every function of ours signs its return address (paciasp) and has BTI landing pads, but
-# the binary has no GNU property note that would have the loader enforce BTI, because Debian 12's
-# aarch64 crt objects lack it. Pointer authentication is required; the note is only shown.
+# arm64: every function of ours that saves its return address (all but leaf functions) signs it
+# on entry (paciasp), and our functions have BTI landing pads, but the binary has no GNU property
+# note that would have the loader enforce BTI, because Debian 12's aarch64 crt objects lack it.
+# Pointer authentication is required; the note is only shown.
 check_branch_protection() {
   local binary=$1 code signed pads notes
   code=$(aarch64-linux-gnu-objdump -d "${binary}" 2>/dev/null)
@@ -159,7 +160,7 @@ check_branch_protection() {
     echo "${binary}: no function signs its return address" >&2
     return 1
   fi
-  echo "${binary}: ${signed} functions sign their return address (paciasp), ${pads} BTI" \
+  echo "${binary}: ${signed} return-address signings (paciasp), ${pads} BTI" \
     "landing pads, ${notes} AArch64 feature notes (BTI not enforced without one)"
 }
 

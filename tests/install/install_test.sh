@@ -29,5 +29,15 @@ for file in bin/qs_launcher lib/libdlog.so lib/libqueue_scheduler.so plugins/lib
   [[ -f $prefix/$file ]] || fail "missing $file"
 done
 
+# A launcher that cannot start (the plain install has no libraries) is reported at once, and the
+# run leaves nothing behind.
+mkdir "$work/tmp"
+if TMPDIR=$work/tmp "$(dirname "$0")/run_once.sh" "$work/plain/bin/qs_launcher" "$work/none" \
+  "$probe" 2>"$work/refused"; then
+  fail "run_once.sh passed a launcher that cannot start"
+fi
+grep -q "never became ready" "$work/refused" || fail "no readiness failure: $(cat "$work/refused")"
+[[ -z $(ls -A "$work/tmp") ]] || fail "run_once.sh left $(ls -A "$work/tmp")"
+
 "$(dirname "$0")/run_once.sh" "$prefix/bin/qs_launcher" "$prefix/plugins" "$probe" \
   "$prefix/lib/libdlog.so" "$prefix/lib/libqueue_scheduler.so" "$prefix/plugins/libvexor_scheduler.so"

@@ -16,7 +16,7 @@ emulator=()
 work=$(mktemp -d "${TMPDIR:-/tmp}/qs_run_once.XXXXXX")
 launcher=
 cleanup() {
-  [[ -n $launcher ]] && kill -KILL "$launcher" 2>/dev/null
+  [[ -z $launcher ]] || kill -KILL "$launcher" 2>/dev/null || true
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -38,15 +38,15 @@ env -i PATH=/usr/bin:/bin LD_LIBRARY_PATH="$library_path" KORVEL_GLOBAL_LOG_LEVE
   >"$work/out" 2>&1 &
 launcher=$!
 
-# Up to 10 s; between reads, whether the launcher has ended (a zombie until the wait below).
+# Up to 10 s; between reads, whether the launcher has ended (bash reaps it at once, keeping its
+# status for the wait below).
 ready=0
 for _ in $(seq 100); do
   if read -r -t 0.1 -N 1 -u "$ready_fd" _; then
     ready=1
     break
   fi
-  read -r _ _ state _ <"/proc/$launcher/stat"
-  [[ $state != Z ]] || break
+  kill -0 "$launcher" 2>/dev/null || break
 done
 ((ready)) || fail "never became ready"
 if ((${#emulator[@]} == 0)); then
