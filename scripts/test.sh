@@ -154,8 +154,9 @@ check_branch_protection() {
   code=$(aarch64-linux-gnu-objdump -d "${binary}" 2>/dev/null)
   signed=$(grep -cE $'\tpaciasp$' <<<"${code}" || true)
   pads=$(grep -cE $'\tbti\t' <<<"${code}" || true)
-  notes=$(readelf -n "${binary}" | grep -c 'AArch64 feature' || true)
-  readelf -n "${binary}"
+  notes=$(readelf -n "${binary}")
+  echo "${notes}"
+  notes=$(grep -c 'AArch64 feature' <<<"${notes}" || true)
   if ((signed == 0)); then
     echo "${binary}: no function signs its return address" >&2
     return 1

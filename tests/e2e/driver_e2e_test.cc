@@ -103,31 +103,39 @@ TEST(DriverE2e, SecondSigtermDuringStopOnlySetsTheFlag) {
   EXPECT_TRUE(OnceInOrder(process.RecordLines(), {"Exit WaitShutdown", "QueueSchedule exit"}));
 }
 
-// A parent that leaves SIGTERM blocked across exec: the wait unblocks it, so a SIGTERM sent during
-// start-up (held pending until then) or once ready still ends in the clean stop. The worker thread
-// of the queue scheduler keeps the blocked mask it inherited; the signal must still reach the
-// thread that unblocked it.
-enum class SentWhen { kDuringStartUp, kOnceReady };
+// Where a SIGTERM meets the launcher, each row a test of its own; every one ends in the clean stop.
+// A parent may leave SIGTERM blocked across exec: the wait unblocks it, so a SIGTERM sent during
+// start-up (held pending until then) or once ready still stops cleanly. The worker thread of the
+// queue scheduler keeps the blocked mask it inherited; the signal must still reach the thread that
+// unblocked it. Unblocked, the worker may take the SIGTERM itself, and its handler must still wake
+// the main thread's wait. The worker is picked by its name: an emulator runs threads of its own in
+// the process, which would keep a signal from the program.
+enum class SentTo { kProcessDuringStartUp, kProcessOnceReady, kLibraryThread };
 
-const char *RowName(SentWhen when) {
-  return when == SentWhen::kDuringStartUp ? "SentDuringStartUp" : "SentOnceReady";
-}
-void PrintTo(SentWhen when, std::ostream *out) { *out << RowName(when); }
+struct DeliveryRow {
+  const char *name;
+  bool blockedByParent;
+  SentTo sentTo;
+  bool showsWorkerMask;  // what makes the blocked rows mean something, seen in /proc
+};
 
-LaunchOptions SigtermBlockedOptions(SentWhen when) {
+void PrintTo(const DeliveryRow &row, std::ostream *out) { *out << row.name; }
+
+class SigtermDeliveryTest : public ::testing::TestWithParam<DeliveryRow> {};
+
+TEST_P(SigtermDeliveryTest, StopsCleanly) {
+  const DeliveryRow &row = GetParam();
+  if (row.showsWorkerMask && UnderEmulator()) {
+    GTEST_SKIP() << "the emulator's /proc shows the signal masks of its own threads, not the "
+                    "program's";
+  }
   LaunchOptions options;
   options.args = RequiredArgs();
-  options.sigtermBlocked = true;
-  options.initGated = when == SentWhen::kDuringStartUp;
+  options.sigtermBlocked = row.blockedByParent;
+  options.initGated = row.sentTo == SentTo::kProcessDuringStartUp;
   options.env = {{"QS_STANDIN_WORKER_THREAD", "1"}};
-  return options;
-}
-
-class SigtermBlockedTest : public ::testing::TestWithParam<SentWhen> {};
-
-TEST_P(SigtermBlockedTest, StillStopsCleanly) {
-  LauncherProcess process(SigtermBlockedOptions(GetParam()));
-  if (GetParam() == SentWhen::kDuringStartUp) {
+  LauncherProcess process(options);
+  if (row.sentTo == SentTo::kProcessDuringStartUp) {
     // The start is held at its gate, so the handler cannot be in place yet.
     ASSERT_TRUE(process.WaitForRecord("resVec size is"));
     ASSERT_EQ(FindLine(process.RecordLines(), "QueueSchedule start success"), -1);
@@ -135,56 +143,33 @@ TEST_P(SigtermBlockedTest, StillStopsCleanly) {
     ASSERT_TRUE(process.ReleaseInitGate());
   } else {
     ASSERT_TRUE(process.WaitUntilReady());
-    ASSERT_EQ(process.ThreadsNamed("qs_standin_work").size(), 1U);
-    process.Signal(SIGTERM);
+    const std::vector<pid_t> workers = process.ThreadsNamed("qs_standin_work");
+    ASSERT_EQ(workers.size(), 1U);
+    if (row.showsWorkerMask) {
+      EXPECT_TRUE(process.SigtermBlocked(workers[0]));
+    }
+    if (row.sentTo == SentTo::kLibraryThread) {
+      process.SignalThread(workers[0], SIGTERM);
+    } else {
+      process.Signal(SIGTERM);
+    }
   }
   const ExitResult exit = process.Wait();
-  ASSERT_TRUE(exit.finished) << "SIGTERM stayed pending";
+  ASSERT_TRUE(exit.finished) << "SIGTERM stayed pending, or the wait never woke";
   ASSERT_TRUE(exit.exited);
   EXPECT_EQ(exit.exitStatus, 0);
   EXPECT_TRUE(OnceInOrder(process.RecordLines(), {"resVec size is", "QueueSchedule start success",
                                                   "Exit WaitShutdown", "QueueSchedule exit"}));
 }
 
-INSTANTIATE_TEST_SUITE_P(DriverE2e, SigtermBlockedTest,
-                         ::testing::Values(SentWhen::kDuringStartUp, SentWhen::kOnceReady),
-                         [](const ::testing::TestParamInfo<SentWhen> &info) {
-                           return std::string(RowName(info.param));
-                         });
-
-// What makes the row above mean something: the worker still blocks SIGTERM once the launcher is
-// ready, so only the main thread can take it.
-TEST(DriverE2e, LibraryThreadKeepsTheSigtermBlockedByTheParent) {
-  if (UnderEmulator()) {
-    GTEST_SKIP() << "the emulator's /proc shows the signal masks of its own threads, not the "
-                    "program's";
-  }
-  LauncherProcess process(SigtermBlockedOptions(SentWhen::kOnceReady));
-  ASSERT_TRUE(process.WaitUntilReady());
-  const std::vector<pid_t> workers = process.ThreadsNamed("qs_standin_work");
-  ASSERT_EQ(workers.size(), 1U);
-  EXPECT_TRUE(process.SigtermBlocked(workers[0]));
-  process.Signal(SIGTERM);
-  EXPECT_TRUE(process.Wait().exited);
-}
-
-// The closed library's own thread takes the SIGTERM: the handler runs there and must still wake
-// the main thread's wait. The thread is picked by its name, since an emulator runs threads of its
-// own in the process, which would keep the signal from the program.
-TEST(DriverE2e, SigtermTakenByALibraryThreadStopsCleanly) {
-  LaunchOptions options;
-  options.args = RequiredArgs();
-  LauncherProcess process(options);
-  ASSERT_TRUE(process.WaitUntilReady());
-  const std::vector<pid_t> workers = process.ThreadsNamed("qs_standin_work");
-  ASSERT_EQ(workers.size(), 1U);
-  process.SignalThread(workers[0], SIGTERM);
-  const ExitResult exit = process.Wait();
-  ASSERT_TRUE(exit.finished) << "the wait never woke";
-  ASSERT_TRUE(exit.exited);
-  EXPECT_EQ(exit.exitStatus, 0);
-  EXPECT_TRUE(OnceInOrder(process.RecordLines(), {"Exit WaitShutdown", "QueueSchedule exit"}));
-}
+INSTANTIATE_TEST_SUITE_P(
+    DriverE2e, SigtermDeliveryTest,
+    ::testing::Values(
+        DeliveryRow{"BlockedSentDuringStartUp", true, SentTo::kProcessDuringStartUp, false},
+        DeliveryRow{"BlockedSentOnceReady", true, SentTo::kProcessOnceReady, false},
+        DeliveryRow{"BlockedWorkerKeepsItsMask", true, SentTo::kProcessOnceReady, true},
+        DeliveryRow{"TakenByTheLibraryThread", false, SentTo::kLibraryThread, false}),
+    [](const ::testing::TestParamInfo<DeliveryRow> &info) { return std::string(info.param.name); });
 
 // Each log function is bound weakly: a library that lacks some of them still runs the launcher.
 // variant names a folder holding such a libdlog.so; the run must end cleanly on SIGTERM.

@@ -66,19 +66,6 @@ bool SigtermCaught(pid_t pid) {
   return HoldsSigterm(StatusField("/proc/" + std::to_string(pid) + "/status", "SigCgt"));
 }
 
-// CMAKE_CROSSCOMPILING_EMULATOR: a program and its options, separated by ";"; empty natively.
-std::vector<std::string> EmulatorCommand() {
-  std::vector<std::string> command;
-  std::istringstream words(QS_EMULATOR);
-  std::string word;
-  while (std::getline(words, word, ';')) {
-    if (!word.empty()) {
-      command.push_back(word);
-    }
-  }
-  return command;
-}
-
 std::vector<std::string> EnvironmentFor(const LaunchOptions &options, const std::string &dir) {
   std::vector<std::pair<std::string, std::string>> env = {
       {"PATH", "/usr/bin:/bin"},
@@ -131,12 +118,16 @@ std::vector<std::string> RequiredArgs() {
 
 std::string SamplePluginDir() { return QS_SAMPLE_PLUGIN_DIR; }
 
-bool UnderEmulator() { return !EmulatorCommand().empty(); }
+// CMAKE_CROSSCOMPILING_EMULATOR, one program as the toolchain file names it; empty natively.
+bool UnderEmulator() { return QS_EMULATOR[0] != '\0'; }
 
 LauncherProcess::LauncherProcess(const LaunchOptions &options) : dir_(MakeTempDir()) {
   // No binfmt_misc registration is assumed: a launcher of another architecture is started
   // through the emulator explicitly.
-  std::vector<std::string> argv = EmulatorCommand();
+  std::vector<std::string> argv;
+  if (UnderEmulator()) {
+    argv.push_back(QS_EMULATOR);
+  }
   argv.insert(argv.end(), options.wrapper.begin(), options.wrapper.end());
   argv.push_back(QS_LAUNCHER_PATH);
   argv.insert(argv.end(), options.args.begin(), options.args.end());
