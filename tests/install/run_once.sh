@@ -24,6 +24,7 @@ trap cleanup EXIT
 fail() {
   echo "FAIL: $launcher_path: $*" >&2
   [[ -f $work/dlog.txt ]] && cat "$work/dlog.txt" >&2
+  [[ -s $work/out ]] && cat "$work/out" >&2
   exit 1
 }
 
@@ -38,15 +39,19 @@ env -i PATH=/usr/bin:/bin LD_LIBRARY_PATH="$library_path" KORVEL_GLOBAL_LOG_LEVE
   >"$work/out" 2>&1 &
 launcher=$!
 
-# Up to 10 s; between reads, whether the launcher has ended (bash reaps it at once, keeping its
-# status for the wait below).
+# Up to about 10 s; between looks, whether the launcher has ended (bash reaps it at once, keeping
+# its status for the wait below). "read -t 0" only asks whether the byte is there: a read with a
+# real time-out may take the byte and still report the time-out when the time runs out during it,
+# as bash 5.2 does on a busy machine, and the byte would be lost.
 ready=0
 for _ in $(seq 100); do
-  if read -r -t 0.1 -N 1 -u "$ready_fd" _; then
+  if read -r -t 0 -u "$ready_fd"; then
+    read -r -N 1 -u "$ready_fd" _
     ready=1
     break
   fi
   kill -0 "$launcher" 2>/dev/null || break
+  sleep 0.1
 done
 ((ready)) || fail "never became ready"
 if ((${#emulator[@]} == 0)); then
@@ -64,7 +69,7 @@ status=0
 wait "$launcher" || status=$?
 launcher=
 ((status == 0)) || fail "exit status $status"
-[[ ! -s $work/out ]] || fail "wrote to stdout/stderr: $(cat "$work/out")"
+[[ ! -s $work/out ]] || fail "wrote to stdout/stderr (shown after the records)"
 grep -q "RegVexorSchedulerModuleCallBack success" "$work/dlog.txt" || fail "plug-in not loaded"
 grep -q "QueueSchedule exit" "$work/dlog.txt" || fail "no exit record"
 echo "$launcher_path ran and stopped with status 0"
