@@ -22,8 +22,6 @@ cd "$(dirname "$0")/.."
 scripts/install_deps.sh
 
 fuzz_seconds=${QS_FUZZ_SECONDS:-60}
-# Started explicitly wherever an arm64 program runs: no binfmt_misc registration is assumed.
-arm64_emulator=/usr/bin/qemu-aarch64-static
 timings=()
 
 # stage NAME COMMAND...: runs the command and notes its wall time.
@@ -150,19 +148,19 @@ check_debug_file() {
 # note that would have the loader enforce BTI, because Debian 12's aarch64 crt objects lack it.
 # Pointer authentication is required; the note is only shown.
 check_branch_protection() {
-  local binary=$1 code signed pads notes
+  local binary=$1 code signed pads notes features
   code=$(aarch64-linux-gnu-objdump -d "${binary}" 2>/dev/null)
   signed=$(grep -cE $'\tpaciasp$' <<<"${code}" || true)
   pads=$(grep -cE $'\tbti\t' <<<"${code}" || true)
   notes=$(readelf -n "${binary}")
   echo "${notes}"
-  notes=$(grep -c 'AArch64 feature' <<<"${notes}" || true)
+  features=$(grep -c 'AArch64 feature' <<<"${notes}" || true)
   if ((signed == 0)); then
     echo "${binary}: no function signs its return address" >&2
     return 1
   fi
   echo "${binary}: ${signed} return-address signings (paciasp), ${pads} BTI" \
-    "landing pads, ${notes} AArch64 feature notes (BTI not enforced without one)"
+    "landing pads, ${features} AArch64 feature notes (BTI not enforced without one)"
 }
 
 # dpkg -i, a run of the installed launcher (no arguments: refused with 255; through EMULATOR when
@@ -291,14 +289,23 @@ run_release() {
 
 # The arm64 tests under the emulator (ctest runs each through it), then the arm64 packages with
 # every check of the release stage, the installed launcher run through the emulator.
+# The emulator is the one the toolchain file names, started explicitly wherever an arm64 program
+# runs: no binfmt_misc registration is assumed.
 run_arm64() {
+  local emulator
+  emulator=$(sed -nE 's/^set\(CMAKE_CROSSCOMPILING_EMULATOR (.+)\)$/\1/p' \
+    cmake/aarch64-linux-gnu.cmake)
+  if [[ ! -x ${emulator} ]]; then
+    echo "cmake/aarch64-linux-gnu.cmake names no runnable emulator: '${emulator}'" >&2
+    return 1
+  fi
   configure_and_build arm64
   run_ctest --preset arm64 -j2
-  echo "arm64 under ${arm64_emulator}: ${last_passed} passed, ${last_skipped} skipped," \
+  echo "arm64 under ${emulator}: ${last_passed} passed, ${last_skipped} skipped," \
     "${last_failed} failed"
   release_build . release-arm64 022 UTC C
   check_branch_protection build/release-arm64/bin/qs_launcher
-  check_packages release-arm64 arm64 -mbranch-protection=standard "${arm64_emulator}"
+  check_packages release-arm64 arm64 -mbranch-protection=standard "${emulator}"
 }
 
 run_asan() {
