@@ -4,7 +4,9 @@
 // as caught), context switches of all its threads while it waits, peak resident memory, SIGTERM
 // to exit. Prints table rows of medians:
 // | measure | launcher | baseline | ratio or difference | target | met |
-// Usage: qs_bench_launch [rounds] [idle-ms]
+// With --against DIR it starts this build's launcher and the launcher of the build tree DIR in
+// turn instead, each with its own stand-ins and plug-in, and shows what this one adds.
+// Usage: qs_bench_launch [--against DIR] [rounds] [idle-ms]
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
@@ -36,6 +38,10 @@ constexpr auto kReadyDeadline = std::chrono::seconds(5);
 constexpr int kSigtermBit = SIGTERM - 1;
 constexpr double kTimeRatioLimit = 1.5;
 constexpr long kMemoryAllowanceKib = 1024;
+// What a launcher may add to another build's, as the portable release build to the one built
+// against the build machine's runtime.
+constexpr double kAddedReadyLimitMs = 0.5;
+constexpr long kAddedMemoryLimitKib = 128;
 
 struct RunFigures {
   bool ok = false;
@@ -103,17 +109,17 @@ double MillisecondsSince(Clock::time_point start) {
 }
 
 struct Program {
-  const char *path;
+  std::string path;
   std::vector<std::string> args;
-  std::vector<std::string> env;  // besides PATH and LD_LIBRARY_PATH
+  std::vector<std::string> env;                  // besides PATH and LD_LIBRARY_PATH
+  std::string pluginDir = QS_SAMPLE_PLUGIN_DIR;  // LD_LIBRARY_PATH
 };
 
 RunFigures MeasureOneRun(const Program &program, std::chrono::milliseconds idle) {
   RunFigures figures;
   std::vector<std::string> args = {program.path};
   args.insert(args.end(), program.args.begin(), program.args.end());
-  std::vector<std::string> env = {"PATH=/usr/bin:/bin",
-                                  std::string("LD_LIBRARY_PATH=") + QS_SAMPLE_PLUGIN_DIR};
+  std::vector<std::string> env = {"PATH=/usr/bin:/bin", "LD_LIBRARY_PATH=" + program.pluginDir};
   env.insert(env.end(), program.env.begin(), program.env.end());
   std::vector<char *> argv;
   std::vector<char *> envp;
@@ -133,10 +139,11 @@ RunFigures MeasureOneRun(const Program &program, std::chrono::milliseconds idle)
   }
   pid_t pid = -1;
   const Clock::time_point spawned = Clock::now();
-  const int error = posix_spawn(&pid, program.path, &actions, nullptr, argv.data(), envp.data());
+  const int error =
+      posix_spawn(&pid, program.path.c_str(), &actions, nullptr, argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
   if (error != 0) {
-    std::fprintf(stderr, "cannot start %s: %s\n", program.path, std::strerror(error));
+    std::fprintf(stderr, "cannot start %s: %s\n", program.path.c_str(), std::strerror(error));
     return figures;
   }
 
@@ -162,7 +169,7 @@ RunFigures MeasureOneRun(const Program &program, std::chrono::milliseconds idle)
   figures.exitMs = MillisecondsSince(signalled);
   figures.ok = ready && WIFEXITED(status) && WEXITSTATUS(status) == 0;
   if (!figures.ok) {
-    std::fprintf(stderr, "%s: ready=%d status=0x%x\n", program.path, ready ? 1 : 0, status);
+    std::fprintf(stderr, "%s: ready=%d status=0x%x\n", program.path.c_str(), ready ? 1 : 0, status);
   }
   return figures;
 }
@@ -188,39 +195,86 @@ std::vector<double> Column(const std::vector<RunFigures> &runs, Field field) {
 
 const char *Met(bool met) { return met ? "yes" : "NO"; }
 
-}  // namespace
-
-int main(int argc, char *argv[]) {
-  const int rounds = argc > 1 ? std::atoi(argv[1]) : kDefaultRounds;
-  const std::chrono::milliseconds idle(argc > 2 ? std::atoi(argv[2]) : kDefaultIdleMs);
-  if (rounds < 1 || idle.count() < 0) {
-    std::fprintf(stderr, "usage: %s [rounds] [idle-ms]\n", argv[0]);
-    return 2;
-  }
-  // Timer slack would add about 50 us to every poll of the readiness loop.
-  prctl(PR_SET_TIMERSLACK, 1UL);
-
-  const std::vector<std::string> launcherArgs = {
-      "--deviceId=3", "--pid=" + std::to_string(getpid()), "--qsInitGroupName=bench"};
-  const Program programs[] = {
-      {QS_LAUNCHER_PATH, launcherArgs, {}},
-      {QS_BASELINE_PATH, {}, {}},
-      {QS_BASELINE_PATH, {"--worker"}, {}},
-      {QS_LAUNCHER_PATH, launcherArgs, {"QS_STANDIN_WORKER_THREAD=1"}},
-  };
-  constexpr size_t kPrograms = sizeof(programs) / sizeof(programs[0]);
-  std::vector<RunFigures> runs[kPrograms];
+// Runs the programs in turn, round after round; false when a run failed.
+bool MeasureInTurn(const std::vector<Program> &programs, int rounds, std::chrono::milliseconds idle,
+                   std::vector<std::vector<RunFigures>> &runs) {
+  runs.assign(programs.size(), {});
   for (int round = 0; round < rounds; ++round) {
-    for (size_t program = 0; program < kPrograms; ++program) {
+    for (size_t program = 0; program < programs.size(); ++program) {
       runs[program].push_back(MeasureOneRun(programs[program], idle));
       if (!runs[program].back().ok) {
         std::fprintf(stderr, "a run failed; no figures\n");
-        return 1;
+        return false;
       }
     }
     std::fprintf(stderr, "\rround %d/%d", round + 1, rounds);
   }
   std::fprintf(stderr, "\n");
+  return true;
+}
+
+std::vector<std::string> LauncherArgs() {
+  return {"--deviceId=3", "--pid=" + std::to_string(getpid()), "--qsInitGroupName=bench"};
+}
+
+// This build's launcher against the one of the build tree other.
+int CompareLaunchers(const std::string &other, int rounds, std::chrono::milliseconds idle) {
+  const std::vector<Program> programs = {
+      {QS_LAUNCHER_PATH, LauncherArgs(), {}},
+      {other + "/bin/qs_launcher", LauncherArgs(), {}, other + "/plugins"},
+  };
+  std::vector<std::vector<RunFigures>> runs;
+  if (!MeasureInTurn(programs, rounds, idle, runs)) {
+    return 1;
+  }
+  const double readyA = Median(Column(runs[0], &RunFigures::readyMs));
+  const double readyB = Median(Column(runs[1], &RunFigures::readyMs));
+  const double exitA = Median(Column(runs[0], &RunFigures::exitMs));
+  const double exitB = Median(Column(runs[1], &RunFigures::exitMs));
+  const double peakA = Median(Column(runs[0], &RunFigures::peakKib));
+  const double peakB = Median(Column(runs[1], &RunFigures::peakKib));
+  std::printf("| exec to ready | %.3f ms | %.3f ms | %+.3f ms | <= +%.1f ms | %s |\n", readyA,
+              readyB, readyA - readyB, kAddedReadyLimitMs,
+              Met(readyA - readyB <= kAddedReadyLimitMs));
+  std::printf("| SIGTERM to exit | %.3f ms | %.3f ms | %+.3f ms | - | - |\n", exitA, exitB,
+              exitA - exitB);
+  std::printf("| peak resident (VmHWM) | %.0f KiB | %.0f KiB | %+.0f KiB | <= +%ld KiB | %s |\n",
+              peakA, peakB, peakA - peakB, kAddedMemoryLimitKib,
+              Met(peakA - peakB <= kAddedMemoryLimitKib));
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char *argv[]) {
+  std::string against;
+  if (argc > 2 && std::strcmp(argv[1], "--against") == 0) {
+    against = argv[2];
+    argc -= 2;
+    argv += 2;
+  }
+  const int rounds = argc > 1 ? std::atoi(argv[1]) : kDefaultRounds;
+  const std::chrono::milliseconds idle(argc > 2 ? std::atoi(argv[2]) : kDefaultIdleMs);
+  if (rounds < 1 || idle.count() < 0) {
+    std::fprintf(stderr, "usage: %s [--against DIR] [rounds] [idle-ms]\n", argv[0]);
+    return 2;
+  }
+  // Timer slack would add about 50 us to every poll of the readiness loop.
+  prctl(PR_SET_TIMERSLACK, 1UL);
+  if (!against.empty()) {
+    return CompareLaunchers(against, rounds, idle);
+  }
+
+  const std::vector<Program> programs = {
+      {QS_LAUNCHER_PATH, LauncherArgs(), {}},
+      {QS_BASELINE_PATH, {}, {}},
+      {QS_BASELINE_PATH, {"--worker"}, {}},
+      {QS_LAUNCHER_PATH, LauncherArgs(), {"QS_STANDIN_WORKER_THREAD=1"}},
+  };
+  std::vector<std::vector<RunFigures>> runs;
+  if (!MeasureInTurn(programs, rounds, idle, runs)) {
+    return 1;
+  }
   const std::vector<RunFigures> &launcher = runs[0];
   const std::vector<RunFigures> &baseline = runs[1];
   const std::vector<RunFigures> &withWorker = runs[2];

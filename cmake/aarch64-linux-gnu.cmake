@@ -1,10 +1,7 @@
-# Debian 12's cross toolchain for 64-bit Arm (g++-aarch64-linux-gnu). Programs built with it run
-# here under the user-mode emulator, which ctest puts in front of every test command; the arm64
-# libc and libstdc++ (libc6:arm64, libstdc++6:arm64) are what the emulated loader finds at run
-# time and what dpkg-shlibdeps reads. Absolute path: the end-to-end tests spawn it themselves.
-set(CMAKE_SYSTEM_NAME Linux)
-set(CMAKE_SYSTEM_PROCESSOR aarch64)
-set(CMAKE_C_COMPILER aarch64-linux-gnu-gcc)
-set(CMAKE_CXX_COMPILER aarch64-linux-gnu-g++)
-set(CMAKE_LIBRARY_ARCHITECTURE aarch64-linux-gnu)
-set(CMAKE_CROSSCOMPILING_EMULATOR /usr/bin/qemu-aarch64-static)
+# The arm64 toolchain of every arm64 preset: clang 19 against Debian 11's runtime
+# (debian11-clang.cmake); programs run under qemu-aarch64-static.
+set(QS_PROCESSOR aarch64)
+set(QS_TRIPLET aarch64-linux-gnu)
+set(QS_DEBIAN_ARCH arm64)
+set(QS_LOADER lib/ld-linux-aarch64.so.1)
+include(${CMAKE_CURRENT_LIST_DIR}/debian11-clang.cmake)

@@ -1,65 +1,80 @@
-# Run by cpack after it has written the packages; rebuilds each with dpkg-deb so that two builds of
-# the same source give the same bytes, whatever the folder, clock, umask or locale:
-# - every member dated SOURCE_DATE_EPOCH: the caller's, else the date of the changelog's newest
-#   entry, as Debian does. Every source tree has the changelog (a clone, an exported tree without
-#   git, a checkout that git refuses to read because another user owns it), so all of them give
-#   the same bytes;
+# Run by cpack after each generator has written its packages. The rpm pair is done already
+# (qs-launcher.spec.in). The .deb is rebuilt with dpkg-deb so that two builds of the same source
+# give the same bytes, whatever the folder, clock, umask or locale, and its -dbgsym .ddeb is made
+# from the launcher's debug file, as Debian's own debug packages are:
+# - every member dated SOURCE_DATE_EPOCH (package_date.cmake);
 # - fixed modes: directories 0755, files 0755 when executable, else 0644 (CPack takes the
 #   directories' and its own ar members' modes from the umask);
 # - owner and group root, names sorted (dpkg-deb).
-# CPack's -dbgsym package also lists its .debug file in DEBIAN/md5sums under the absolute staging
-# path and ships no documentation: it is rebuilt as Debian's own debug packages are, md5sums
-# relative to the root and /usr/share/doc/<package>-dbgsym a link to the documentation of the
-# package it belongs to.
 
-function(qs_source_date_epoch out)
-  if(DEFINED ENV{SOURCE_DATE_EPOCH})
-    set(epoch "$ENV{SOURCE_DATE_EPOCH}")
-    set(origin "the environment")
-  else()
-    execute_process(COMMAND dpkg-parsechangelog -l "${CPACK_QS_CHANGELOG}" -S Timestamp
-                    OUTPUT_VARIABLE epoch OUTPUT_STRIP_TRAILING_WHITESPACE
-                    COMMAND_ERROR_IS_FATAL ANY)
-    set(origin "the changelog")
-  endif()
-  if(NOT epoch MATCHES "^[0-9]+$")
-    message(FATAL_ERROR "SOURCE_DATE_EPOCH from ${origin} is not a number of seconds: '${epoch}'")
-  endif()
-  message(STATUS "packages dated ${epoch} (SOURCE_DATE_EPOCH, from ${origin})")
-  set(${out} "${epoch}" PARENT_SCOPE)
-endfunction()
-
-# md5sums relative to the root, .debug files 0644 (CPack leaves them executable), the
-# documentation link.
-function(qs_finish_dbgsym root)
-  set(md5sums "")
-  file(GLOB_RECURSE debug_files LIST_DIRECTORIES false RELATIVE "${root}" "${root}/usr/*")
-  list(SORT debug_files)
-  foreach(file IN LISTS debug_files)
-    file(CHMOD "${root}/${file}" FILE_PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
-    file(MD5 "${root}/${file}" sum)
-    string(APPEND md5sums "${sum}  ${file}\n")
-  endforeach()
-  file(WRITE "${root}/DEBIAN/md5sums" "${md5sums}")
-  file(MAKE_DIRECTORY "${root}/usr/share/doc")
-  file(CREATE_LINK "${CPACK_PACKAGE_NAME}" "${root}/usr/share/doc/${CPACK_PACKAGE_NAME}-dbgsym"
-       SYMBOLIC)
-endfunction()
-
-qs_source_date_epoch(epoch)
-foreach(package IN LISTS CPACK_PACKAGE_FILES)
-  set(root "${package}.root")
-  file(REMOVE_RECURSE "${root}")
-  execute_process(COMMAND dpkg-deb --raw-extract "${package}" "${root}" COMMAND_ERROR_IS_FATAL ANY)
-  if(package MATCHES "\\.ddeb$")
-    qs_finish_dbgsym("${root}")
-  endif()
+# qs_build_deb(ROOT PACKAGE): PACKAGE from the tree ROOT (with its DEBIAN folder), normalised.
+function(qs_build_deb root package)
   # X: execute only where some execute bit is set already, and on directories.
   execute_process(COMMAND chmod -R u=rwX,go=rX "${root}" COMMAND_ERROR_IS_FATAL ANY)
-  execute_process(COMMAND find "${root}" -exec touch --no-dereference --date=@${epoch} {} +
+  execute_process(COMMAND find "${root}" -exec touch --no-dereference
+                          --date=@$ENV{SOURCE_DATE_EPOCH} {} +
                   COMMAND_ERROR_IS_FATAL ANY)
-  execute_process(COMMAND ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=${epoch}
-                          dpkg-deb --root-owner-group -Zxz --build "${root}" "${package}"
+  execute_process(COMMAND dpkg-deb --root-owner-group -Zxz --build "${root}" "${package}"
                   OUTPUT_QUIET COMMAND_ERROR_IS_FATAL ANY)
   file(REMOVE_RECURSE "${root}")
+endfunction()
+
+# The value of FIELD in the control file of the package DEB.
+function(qs_deb_field deb field out)
+  execute_process(COMMAND dpkg-deb -f "${deb}" ${field} OUTPUT_VARIABLE value
+                  OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
+  set(${out} "${value}" PARENT_SCOPE)
+endfunction()
+
+# The -dbgsym package of DEB: the debug file under its build id, md5sums relative to the root,
+# and /usr/share/doc/<package>-dbgsym a link to the documentation of the package it belongs to.
+function(qs_make_dbgsym deb)
+  foreach(field Package Version Architecture Maintainer)
+    qs_deb_field("${deb}" ${field} ${field})
+  endforeach()
+  set(root "${deb}.dbgsym.root")
+  file(REMOVE_RECURSE "${root}")
+  file(COPY "${CPACK_QS_DEBUG_DIR}/.build-id" DESTINATION "${root}/usr/lib/debug")
+  file(GLOB_RECURSE debug_files RELATIVE "${root}" "${root}/usr/lib/debug/*.debug")
+  list(LENGTH debug_files count)
+  if(NOT count EQUAL 1)
+    message(FATAL_ERROR "expected one debug file in ${CPACK_QS_DEBUG_DIR}, found ${count}")
+  endif()
+  string(REGEX REPLACE ".*/([0-9a-f]+)/([0-9a-f]+)\\.debug$" "\\1\\2" build_id "${debug_files}")
+  file(MD5 "${root}/${debug_files}" sum)
+  file(SIZE "${root}/${debug_files}" size)
+  file(MAKE_DIRECTORY "${root}/usr/share/doc" "${root}/DEBIAN")
+  file(CREATE_LINK "${Package}" "${root}/usr/share/doc/${Package}-dbgsym" SYMBOLIC)
+  # As dpkg-gencontrol counts: each file in KiB, rounded up, and one for each folder and link
+  # (usr lib debug .build-id xx, usr/share share/doc, the link).
+  math(EXPR installed_size "(${size} + 1023) / 1024 + 8")
+  file(WRITE "${root}/DEBIAN/md5sums" "${sum}  ${debug_files}\n")
+  file(WRITE "${root}/DEBIAN/control" "Package: ${Package}-dbgsym
+Version: ${Version}
+Architecture: ${Architecture}
+Maintainer: ${Maintainer}
+Installed-Size: ${installed_size}
+Depends: ${Package} (= ${Version})
+Section: debug
+Priority: optional
+Description: debug symbols for ${Package}
+Auto-Built-Package: debug-symbols
+Package-Type: ddeb
+Build-Ids: ${build_id}
+")
+  # Straight into the output folder: cpack copies there only the packages it made itself.
+  file(MAKE_DIRECTORY "${CPACK_OUTPUT_FILE_PREFIX}")
+  qs_build_deb("${root}"
+               "${CPACK_OUTPUT_FILE_PREFIX}/${Package}-dbgsym_${Version}_${Architecture}.ddeb")
+endfunction()
+
+foreach(package IN LISTS CPACK_PACKAGE_FILES)
+  if(package MATCHES "\\.deb$")
+    set(root "${package}.root")
+    file(REMOVE_RECURSE "${root}")
+    execute_process(COMMAND dpkg-deb --raw-extract "${package}" "${root}"
+                    COMMAND_ERROR_IS_FATAL ANY)
+    qs_build_deb("${root}" "${package}")
+    qs_make_dbgsym("${package}")
+  endif()
 endforeach()

@@ -5,7 +5,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install_deps.sh --build-only
 cmake --preset default >/dev/null
-cmake --build --preset default --target qs_launcher vexor_scheduler_sample
+# The launcher, the sample plug-in, and the manual page and changelog that an install adds.
+cmake --build --preset default --target qs_launcher vexor_scheduler_sample qs_launcher_man \
+  qs_launcher_changelog
 
 build=build/default
 export KORVEL_GLOBAL_LOG_LEVEL=1          # stand-in log library: show info records

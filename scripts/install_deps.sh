@@ -1,31 +1,39 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need, when any is missing.
-# With --build-only, just what building and running the launcher and its amd64 package needs
-# (scripts/demo.sh); with --arm64, just that and what the arm64 package needs.
-#   clang-19 with libclang-rt-19-dev: the sanitizer runtimes and the libFuzzer archive
-#     (libclang_rt.fuzzer-x86_64.a) of the asan, tsan and fuzz presets; llvm-19 for its
-#     llvm-symbolizer, which the test presets name for the sanitizer reports
-#   clang-tidy-19: clang-tidy and run-clang-tidy-19 for the static analysis
+#   --build-only  building and running the launcher on the stand-ins (scripts/demo.sh)
+#   --release     that and the release workflow of amd64: build, packages, tests and checks
+#   --arm64       that and the release workflow of arm64
+#   (nothing)     everything scripts/test.sh runs
+# What each package is for:
+#   clang-19: the release toolchains (and the asan, tsan and fuzz presets); it compiles against the
+#     Debian 11 sysroots that scripts/make_sysroot.sh makes with apt-get download, apart from
+#     the system's apt state
 #   dpkg-dev and file: cpack's DEB generator (dpkg-shlibdeps for Depends, file to find binaries);
-#     the package step also runs dpkg-deb and dpkg-parsechangelog
-#   devscripts (hardening-check; its many recommendations are not needed), lintian, mandoc (the
-#     manual page's lint), man-db (man -w), faketime (the second build's later clock) and
-#     diffoscope-minimal (what differs between two builds): the release stages
-#   g++-aarch64-linux-gnu and qemu-user-static (qemu-aarch64-static, which every arm64 program is
-#     started through): the arm64 build and its tests; libc6:arm64 and libstdc++6:arm64, from the
-#     arm64 architecture added to dpkg, are what the emulated programs load and what
-#     dpkg-shlibdeps reads for the arm64 package's Depends
+#     the package step also runs dpkg-deb and dpkg-parsechangelog; rpm: cpack's RPM generator
+#     (rpmbuild), rpm2cpio, and rpm --root for the install check; cpio unpacks an rpm
+#   devscripts (hardening-check; its many recommendations are not needed), lintian, rpmlint,
+#     mandoc (the manual page's lint), man-db (man -w), faketime (the second build's later clock)
+#     and diffoscope-minimal (what differs between two builds): the package checks
+#   binutils-aarch64-linux-gnu (the arm64 linker, objcopy, objdump and readelf) and
+#     qemu-user-static (qemu-aarch64-static, which every arm64 program is started through); the
+#     Debian 12 runtime of arm64, libc6:arm64 and libstdc++6:arm64 from the arm64 architecture
+#     added to dpkg, is what the installed arm64 package runs on and what dpkg-shlibdeps reads
+#     for the arm64 package's Depends
+#   libclang-rt-19-dev: the sanitizer runtimes and the libFuzzer archive of the asan, tsan and
+#     fuzz presets; llvm-19 for its llvm-symbolizer, which the test presets name for the sanitizer
+#     reports; clang-tidy-19 (run-clang-tidy-19) for the static analysis; valgrind for memcheck
 set -euo pipefail
 build=(cmake ninja-build g++ googletest dpkg-dev file)
-arm64=(g++-aarch64-linux-gnu qemu-user-static libc6:arm64 libstdc++6:arm64)
-tests=(valgrind clang-19 libclang-rt-19-dev llvm-19 clang-tidy-19 devscripts lintian mandoc
-  man-db faketime diffoscope-minimal)
+release=(clang-19 rpm cpio devscripts lintian rpmlint mandoc man-db faketime diffoscope-minimal)
+arm64=(binutils-aarch64-linux-gnu qemu-user-static libc6:arm64 libstdc++6:arm64)
+tests=(valgrind libclang-rt-19-dev llvm-19 clang-tidy-19)
 case ${1:-} in
   --build-only) packages=("${build[@]}") ;;
-  --arm64) packages=("${build[@]}" "${arm64[@]}") ;;
-  "") packages=("${build[@]}" "${arm64[@]}" "${tests[@]}") ;;
+  --release) packages=("${build[@]}" "${release[@]}") ;;
+  --arm64) packages=("${build[@]}" "${release[@]}" "${arm64[@]}") ;;
+  "") packages=("${build[@]}" "${release[@]}" "${arm64[@]}" "${tests[@]}") ;;
   *)
-    echo "usage: $0 [--build-only | --arm64]" >&2
+    echo "usage: $0 [--build-only | --release | --arm64]" >&2
     exit 2
     ;;
 esac

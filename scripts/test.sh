@@ -1,13 +1,11 @@
 #!/usr/bin/env bash
-# Everything CI checks, in order; the first failing stage stops the run:
-#   1. ci       gcc, warnings as errors, every test
-#   2. release  the hardened release workflow and its Debian package: hardening-check, lintian,
-#               the manual page's lint, an install and purge (as root), one run of the packaged
-#               launcher from an extracted root on the stand-ins, and a second build elsewhere
-#               that must give byte-identical packages
-#   3. arm64    the gcc cross build for 64-bit Arm, every test under qemu-aarch64-static, then
-#               the arm64 release workflow with every check of the release stage (the launcher
-#               run through the emulator, the install through multiarch)
+# Everything CI checks, in order. The first failing stage ends the run, which still prints the
+# wall time of each stage and the totals of the tests that ran, failed ones included:
+#   1. ci       gcc 12, warnings as errors, every test on this machine's runtime (Debian 12)
+#   2. release  the release workflow: clang 19 against Debian 11's runtime, the .deb and .rpm
+#               pairs, then every test and every check of the packages (ctest label "package")
+#               on Debian 11's runtime
+#   3. arm64    the same for 64-bit Arm, every program under qemu-aarch64-static
 #   4. asan     clang 19, AddressSanitizer + UndefinedBehaviorSanitizer, every test
 #   5. tsan     clang 19, ThreadSanitizer, every test, each run once: no retry. (The runtimes of
 #               gcc 12 and clang 14 can lose a signal that arrives while a thread's first
@@ -23,34 +21,54 @@ scripts/install_deps.sh
 
 fuzz_seconds=${QS_FUZZ_SECONDS:-60}
 timings=()
-
-# stage NAME COMMAND...: runs the command and notes its wall time.
-stage() {
-  local name=$1 start=$SECONDS
-  shift
-  echo "==== ${name}"
-  "$@"
-  timings+=("$(printf '%-8s %4d s' "${name}" $((SECONDS - start)))")
-}
-
-# run_ctest ARGS...: ctest, with its counts added to the totals printed at the end; last_passed,
-# last_skipped and last_failed are this run's. ctest counts a skipped test among the passed ones
-# and lists it as "(Skipped)" among those that did not run.
 passed=0
 skipped=0
 failed=0
-run_ctest() {
-  local log status=0 total failures
+
+current=
+started=0
+
+# On every way out: the stage that failed, if one did, the wall times and the totals.
+summary() {
+  local status=$?
+  if [[ -n ${current} ]]; then
+    timings+=("$(printf '%-8s %4d s  FAILED' "${current}" $((SECONDS - started)))")
+  fi
+  echo "==== wall time per stage"
+  printf '%s\n' "${timings[@]}"
+  echo "tests: ${passed} passed, ${failed} failed, ${skipped} skipped"
+  exit "${status}"
+}
+trap summary EXIT
+
+# stage NAME COMMAND...: runs the command and notes its wall time. (Not in an "||" list, where
+# bash would ignore set -e inside it.)
+stage() {
+  current=$1
+  started=$SECONDS
+  shift
+  echo "==== ${current}"
+  "$@"
+  timings+=("$(printf '%-8s %4d s' "${current}" $((SECONDS - started)))")
+  current=
+}
+
+# counted COMMAND...: runs a command that runs ctest (ctest itself, or a workflow that ends with
+# its test step) and adds ctest's counts to the totals. ctest counts a skipped test among the
+# passed ones and lists it as "(Skipped)" among those that did not run.
+counted() {
+  local log status=0 total=0 failures=0 skips
   log=$(mktemp)
-  ctest "$@" 2>&1 | tee "${log}" || status=$?
+  "$@" 2>&1 | tee "${log}" || status=$?
   read -r failures total < <(sed -nE 's/.* tests passed, ([0-9]+) tests failed out of ([0-9]+)$/\1 \2/p' "${log}") || true
-  last_skipped=$(grep -cE '^[[:space:]]+[0-9]+ - .* \(Skipped\)$' "${log}" || true)
+  skips=$(grep -cE '^[[:space:]]+[0-9]+ - .* \(Skipped\)$' "${log}" || true)
   rm -f "${log}"
-  last_failed=${failures:-0}
-  last_passed=$((${total:-0} - last_failed - last_skipped))
-  passed=$((passed + last_passed))
-  skipped=$((skipped + last_skipped))
-  failed=$((failed + last_failed))
+  if ((status != 0 && total == 0)); then
+    failures=1 # failed before any test ran
+  fi
+  passed=$((passed + total - failures - skips))
+  skipped=$((skipped + skips))
+  failed=$((failed + failures))
   return "${status}"
 }
 
@@ -78,234 +96,14 @@ check_reports() {
 
 run_ci() {
   configure_and_build ci
-  run_ctest --preset ci -j2
+  counted ctest --preset ci -j2
 }
 
-# Every compile of the launcher's own sources carries the two flags whose effect hardening-check
-# cannot see in the binary: -D_FORTIFY_SOURCE and the architecture's control-flow protection
-# (FLAG: -fcf-protection, -mbranch-protection=standard). glibc swaps a call for its checking
-# variant only where the compiler knows the destination's size but cannot prove the call safe:
-# the launcher's read() and poll() are proven safe, and its memcpy, memmove and memset write into
-# string and vector memory whose size is only known at run time, so the binary imports unchecked
-# functions only and hardening-check reports "only unprotected functions found". Our objects carry
-# the control-flow property, but the linked binary does not, because Debian 12's crt objects lack
-# it (see CMakeLists.txt).
-check_hardening_flags() {
-  local database=$1 flag=$2 count missing
-  count=$(grep -cF "\"file\": \"$PWD/src/" "${database}" || true)
-  if ((count == 0)); then
-    echo "no compile of src/ in ${database}" >&2
-    return 1
-  fi
-  missing=$(awk -v src="\"file\": \"$PWD/src/" -v flag="${flag}" '
-    /"command":/ { command = $0 }
-    index($0, src) && !(command ~ /-D_FORTIFY_SOURCE=[23]/ && index(command, flag)) {
-      print
-    }' "${database}")
-  if [[ -n ${missing} ]]; then
-    echo "compiled without -D_FORTIFY_SOURCE or ${flag}: ${missing}" >&2
-    return 1
-  fi
-  echo "all ${count} compiles under src/ have -D_FORTIFY_SOURCE and ${flag}"
-}
-
-# Both closed libraries in DT_NEEDED (every log function is a weak reference), no RUNPATH.
-check_dynamic_section() {
-  local dynamic library
-  dynamic=$(readelf -d "$1")
-  for library in libdlog.so libqueue_scheduler.so; do
-    grep -qF "Shared library: [${library}]" <<<"${dynamic}" || {
-      echo "$1: ${library} not in DT_NEEDED" >&2
-      return 1
-    }
-  done
-  if grep -qE 'RUNPATH|RPATH' <<<"${dynamic}"; then
-    echo "$1 has a RUNPATH or RPATH" >&2
-    return 1
-  fi
-  echo "$1: DT_NEEDED has both closed libraries; no RUNPATH"
-}
-
-# check_debug_file BINARY DDEB: the binary is stripped, and the -dbgsym package holds its debug
-# file under its build id.
-check_debug_file() {
-  local binary=$1 ddeb=$2 id debug
-  if grep -qF '.symtab' <<<"$(readelf -S "${binary}")"; then
-    echo "${binary} is not stripped" >&2
-    return 1
-  fi
-  id=$(readelf -n "${binary}" | awk '/Build ID:/ {print $3}')
-  debug=./usr/lib/debug/.build-id/${id:0:2}/${id:2}.debug
-  if [[ -z ${id} ]] || ! grep -qF " ${debug}" <<<"$(dpkg-deb -c "${ddeb}")"; then
-    echo "${ddeb} lacks the debug file of ${binary} (build id '${id}')" >&2
-    return 1
-  fi
-  echo "${binary}: stripped; its debug file ${debug} is in ${ddeb##*/}"
-}
-
-# arm64: every function of ours that saves its return address (all but leaf functions) signs it
-# on entry (paciasp), and our functions have BTI landing pads, but the binary has no GNU property
-# note that would have the loader enforce BTI, because Debian 12's aarch64 crt objects lack it.
-# Pointer authentication is required; the note is only shown.
-check_branch_protection() {
-  local binary=$1 code signed pads notes features
-  code=$(aarch64-linux-gnu-objdump -d "${binary}" 2>/dev/null)
-  signed=$(grep -cE $'\tpaciasp$' <<<"${code}" || true)
-  pads=$(grep -cE $'\tbti\t' <<<"${code}" || true)
-  notes=$(readelf -n "${binary}")
-  echo "${notes}"
-  features=$(grep -c 'AArch64 feature' <<<"${notes}" || true)
-  if ((signed == 0)); then
-    echo "${binary}: no function signs its return address" >&2
-    return 1
-  fi
-  echo "${binary}: ${signed} return-address signings (paciasp), ${pads} BTI" \
-    "landing pads, ${features} AArch64 feature notes (BTI not enforced without one)"
-}
-
-# dpkg -i, a run of the installed launcher (no arguments: refused with 255; through EMULATOR when
-# given), dpkg --purge, which always runs: every file of both packages is gone again. Only as
-# root, and never over a qs-launcher that was installed before.
-check_install_and_purge() {
-  local deb=$1 ddeb=$2 lib=$3 emulator=${4:-} files file status=0 failed=0
-  if [[ $(id -u) -ne 0 ]] || dpkg-query -W qs-launcher >/dev/null 2>&1; then
-    echo "install and purge skipped (not root, or qs-launcher installed before)"
-    return 0
-  fi
-  dpkg -i "${deb}" "${ddeb}" || failed=1
-  man -w qs_launcher || failed=1
-  LD_LIBRARY_PATH=${lib} DLOG_STANDIN_FILE=/dev/null ${emulator:+"${emulator}"} \
-    /usr/bin/qs_launcher || status=$?
-  if ((status != 255)); then
-    echo "installed launcher without arguments: status ${status}, expected 255" >&2
-    failed=1
-  fi
-  dpkg --purge qs-launcher-dbgsym qs-launcher || failed=1
-  files=$(for package in "${deb}" "${ddeb}"; do
-    dpkg-deb --fsys-tarfile "${package}" | tar -t | grep -v '/$' | sed 's#^\.##'
-  done)
-  for file in ${files} /usr/share/doc/qs-launcher; do
-    if [[ -e ${file} || -L ${file} ]]; then
-      echo "left behind after purge: ${file}" >&2
-      failed=1
-    fi
-  done
-  ((failed == 0)) && echo "installed, ran, purged; nothing left behind"
-}
-
-# release_build DIR PRESET UMASK TZ LC_ALL [WRAPPER...]: the release workflow PRESET in DIR from
-# scratch, with that umask, time zone and locale and without SOURCE_DATE_EPOCH.
-release_build() {
-  local dir=$1 preset=$2 mask=$3 zone=$4 locale=$5
-  shift 5
-  rm -rf "${dir}/build/${preset}"
-  (cd "${dir}" && umask "${mask}" &&
-    env -u SOURCE_DATE_EPOCH TZ="${zone}" LC_ALL="${locale}" "$@" \
-      cmake --workflow --preset "${preset}")
-}
-
-# compare_with_second_build PRESET COPY: builds the work tree again in COPY and compares.
-compare_with_second_build() {
-  local preset=$1 copy=$2 packages=build/$1/packages package status=0 path root=$2.root
-  mkdir -p "${copy}" "${root}"
-  tar --exclude=./build --exclude=./.git -c . | tar -x -C "${copy}"
-  if [[ $(id -u) -eq 0 ]]; then
-    chown -R nobody:nogroup "${copy}"
-  fi
-  release_build "${copy}" "${preset}" 002 UTC-14 C.UTF-8 faketime -f +400d >"${copy}.log" 2>&1 || {
-    cat "${copy}.log" >&2
-    return 1
-  }
-  if ! diff <(ls "${packages}") <(ls "${copy}/${packages}") >&2; then
-    echo "the two builds wrote different sets of packages" >&2
-    return 1
-  fi
-  for package in "${packages}"/*; do
-    if cmp -s "${package}" "${copy}/${package}"; then
-      sha256sum "${package}"
-    else
-      echo "${package}: the second build differs" >&2
-      diffoscope --text - --max-text-report-size 200000 "${package}" "${copy}/${package}" >&2 || true
-      status=1
-    fi
-    dpkg-deb -x "${package}" "${root}"
-  done
-  for path in "$PWD" "${copy}"; do
-    if grep -rlaF "${path}" "${root}" >&2; then
-      echo "these packaged files hold the build folder ${path}" >&2
-      status=1
-    fi
-  done
-  return "${status}"
-}
-
-# Two builds of the same source must give byte-identical packages. The second runs in a copy of
-# the work tree (uncommitted changes included) without .git and, as root, owned by another user,
-# at a longer path, with another umask, time zone and locale, on a clock 400 days ahead. Neither
-# may carry the absolute path of its folder. The copy is removed on every way out.
-check_reproducible() {
-  local preset=$1 base
-  base=$(mktemp -d "${TMPDIR:-/tmp}/qs_rebuild.XXXXXX")
-  (
-    trap 'rm -rf "${base}"' EXIT
-    compare_with_second_build "${preset}" "${base}/at/a/longer/path"
-  )
-  echo "a second build without git, at another path, owner, umask, time zone, locale and clock" \
-    "gave byte-identical packages; neither build's folder is in them"
-}
-
-# check_packages PRESET ARCH FLAG [EMULATOR]: every check of the packages of the release workflow
-# PRESET, extracted under build/PRESET/root as a user gets them. EMULATOR runs a launcher of
-# another architecture than the machine's.
-check_packages() {
-  local preset=$1 arch=$2 flag=$3 emulator=${4:-}
-  local build=build/${preset} deb ddeb
-  local root=${build}/root lib=$PWD/${build}/lib plugins=$PWD/${build}/plugins
-  deb=$(echo "${build}"/packages/qs-launcher_*_"${arch}".deb)
-  ddeb=$(echo "${build}"/packages/qs-launcher-dbgsym_*_"${arch}".ddeb)
-  dpkg-deb -x "${deb}" "${root}"
-  dpkg-deb -c "${deb}"
-  # Fortify and control-flow protection are not required of the binary (see
-  # check_hardening_flags); hardening-check still shows what it finds.
-  hardening-check --nofortify --nocfprotection "${root}/usr/bin/qs_launcher"
-  check_hardening_flags "${build}/compile_commands.json" "${flag}"
-  check_debug_file "${root}/usr/bin/qs_launcher" "${ddeb}"
-  check_dynamic_section "${root}/usr/bin/qs_launcher"
-  lintian --fail-on error,warning "${deb}" "${ddeb}"
-  echo "lintian: no error, no warning"
-  mandoc -T lint -W warning doc/qs_launcher.8
-  echo "mandoc: no message"
-  QS_EMULATOR=${emulator} tests/install/run_once.sh "${root}/usr/bin/qs_launcher" \
-    "${lib}:${plugins}" "$PWD/${build}/probe/libqs_ready_probe.so" \
-    "${lib}/libdlog.so" "${lib}/libqueue_scheduler.so" "${plugins}/libvexor_scheduler.so"
-  check_install_and_purge "${deb}" "${ddeb}" "${lib}" "${emulator}"
-  check_reproducible "${preset}"
-}
-
+# A release workflow from a clean build folder: configure, build, package, then every test and
+# package check. Its ctest runs two at a time, as the other stages do.
 run_release() {
-  release_build . release 022 UTC C
-  check_packages release amd64 -fcf-protection
-}
-
-# The arm64 tests under the emulator (ctest runs each through it), then the arm64 packages with
-# every check of the release stage, the installed launcher run through the emulator.
-# The emulator is the one the toolchain file names, started explicitly wherever an arm64 program
-# runs: no binfmt_misc registration is assumed.
-run_arm64() {
-  local emulator
-  emulator=$(sed -nE 's/^set\(CMAKE_CROSSCOMPILING_EMULATOR (.+)\)$/\1/p' \
-    cmake/aarch64-linux-gnu.cmake)
-  if [[ ! -x ${emulator} ]]; then
-    echo "cmake/aarch64-linux-gnu.cmake names no runnable emulator: '${emulator}'" >&2
-    return 1
-  fi
-  configure_and_build arm64
-  run_ctest --preset arm64 -j2
-  echo "arm64 under ${emulator}: ${last_passed} passed, ${last_skipped} skipped," \
-    "${last_failed} failed"
-  release_build . release-arm64 022 UTC C
-  check_branch_protection build/release-arm64/bin/qs_launcher
-  check_packages release-arm64 arm64 -mbranch-protection=standard "${emulator}"
+  rm -rf "build/$1"
+  CTEST_PARALLEL_LEVEL=2 counted cmake --workflow --preset "$1"
 }
 
 run_asan() {
@@ -313,7 +111,7 @@ run_asan() {
   local reports
   reports=$(fresh_reports asan)
   ASAN_OPTIONS="log_path=${reports}/asan" UBSAN_OPTIONS="log_path=${reports}/ubsan" \
-    run_ctest --preset asan -j2
+    counted ctest --preset asan -j2
   check_reports "${reports}"
 }
 
@@ -321,7 +119,7 @@ run_tsan() {
   configure_and_build tsan
   local reports
   reports=$(fresh_reports tsan)
-  TSAN_OPTIONS="log_path=${reports}/tsan" run_ctest --preset tsan -j2
+  TSAN_OPTIONS="log_path=${reports}/tsan" counted ctest --preset tsan -j2
   check_reports "${reports}"
 }
 
@@ -379,13 +177,9 @@ run_fuzz() {
 }
 
 stage ci run_ci
-stage release run_release
-stage arm64 run_arm64
+stage release run_release release
+stage arm64 run_release release-arm64
 stage asan run_asan
 stage tsan run_tsan
 stage tidy run_tidy
 stage fuzz run_fuzz
-
-echo "==== wall time per stage"
-printf '%s\n' "${timings[@]}"
-echo "tests: ${passed} passed, ${failed} failed, ${skipped} skipped"

@@ -16,6 +16,9 @@
 #include <sstream>
 #include <stdexcept>
 #include <thread>
+#include <utility>
+
+#include "asleep_in_poll.h"
 
 namespace e2e {
 namespace {
@@ -24,6 +27,7 @@ constexpr int kSigtermBit = SIGTERM - 1;
 constexpr auto kPollInterval = std::chrono::milliseconds(1);
 constexpr char kInitGate[] = "/init_gate";
 constexpr char kReadyFifo[] = "/ready";
+constexpr char kPreload[] = "LD_PRELOAD";
 // How often the readiness wait looks whether the child has ended meanwhile; the event itself
 // ends the wait at once.
 constexpr int kEndedCheckMs = 10;
@@ -72,7 +76,7 @@ std::vector<std::string> EnvironmentFor(const LaunchOptions &options, const std:
       {"KORVEL_GLOBAL_LOG_LEVEL", "1"},
       {"DLOG_STANDIN_FILE", dir + "/dlog.txt"},
       // The readiness event (tests/ready_probe): the emulated loader reads these too.
-      {"LD_PRELOAD", QS_READY_PROBE_PATH},
+      {kPreload, QS_READY_PROBE_PATH},
       {"QS_READY_FIFO", dir + kReadyFifo},
       // A thread of the closed library's own, as in a deployment: SIGTERM may land on it.
       {"QS_STANDIN_WORKER_THREAD", "1"}};
@@ -87,6 +91,9 @@ std::vector<std::string> EnvironmentFor(const LaunchOptions &options, const std:
   }
   for (const auto &entry : options.env) {
     env.push_back(entry);
+    if (entry.first == kPreload) {
+      env.back().second += std::string(":") + QS_READY_PROBE_PATH;
+    }
   }
   std::vector<std::string> result;
   for (size_t i = 0; i < env.size(); ++i) {
@@ -118,16 +125,19 @@ std::vector<std::string> RequiredArgs() {
 
 std::string SamplePluginDir() { return QS_SAMPLE_PLUGIN_DIR; }
 
-// CMAKE_CROSSCOMPILING_EMULATOR, one program as the toolchain file names it; empty natively.
-bool UnderEmulator() { return QS_EMULATOR[0] != '\0'; }
+std::string RuntimeLibraryDir() { return QS_RUNTIME_LIBRARY_DIR; }
+
+const std::vector<std::string> &Runner() {
+  static const std::vector<std::string> words = {QS_RUNNER_WORDS};
+  return words;
+}
+
+bool ForeignProcessor() { return QS_FOREIGN_PROCESSOR != 0; }
 
 LauncherProcess::LauncherProcess(const LaunchOptions &options) : dir_(MakeTempDir()) {
   // No binfmt_misc registration is assumed: a launcher of another architecture is started
   // through the emulator explicitly.
-  std::vector<std::string> argv;
-  if (UnderEmulator()) {
-    argv.push_back(QS_EMULATOR);
-  }
+  std::vector<std::string> argv = Runner();
   argv.insert(argv.end(), options.wrapper.begin(), options.wrapper.end());
   argv.push_back(QS_LAUNCHER_PATH);
   argv.insert(argv.end(), options.args.begin(), options.args.end());
@@ -192,14 +202,25 @@ bool LauncherProcess::WaitUntilReady(std::chrono::milliseconds deadline) {
   pollfd ready{readyFd_, POLLIN, 0};
   while (std::chrono::steady_clock::now() < end) {
     if (poll(&ready, 1, kEndedCheckMs) > 0) {
-      // Natively the kernel's view must agree with the probe; under the emulator it cannot.
-      return (ready.revents & POLLIN) != 0 && (UnderEmulator() || SigtermCaught(pid_));
+      // The kernel's view must agree with the probe, but under an emulator it cannot.
+      return (ready.revents & POLLIN) != 0 && (ForeignProcessor() || SigtermCaught(pid_));
     }
     if (Ended()) {
       return false;  // ended without ever installing the handler
     }
   }
   return false;
+}
+
+bool LauncherProcess::WaitUntilAsleepInPoll(std::chrono::milliseconds deadline) {
+  const auto end = std::chrono::steady_clock::now() + deadline;
+  while (!test_support::AsleepInPoll(pid_, pid_)) {
+    if (std::chrono::steady_clock::now() >= end || Ended()) {
+      return false;
+    }
+    std::this_thread::sleep_for(kPollInterval);
+  }
+  return true;
 }
 
 bool LauncherProcess::WaitForRecord(const std::string &text, std::chrono::milliseconds deadline) {
@@ -266,6 +287,21 @@ std::vector<pid_t> LauncherProcess::ThreadsNamed(const std::string &name) const 
   return ids;
 }
 
+std::string LauncherProcess::CLibraryFile() const {
+  std::istringstream maps(ReadFile("/proc/" + std::to_string(pid_) + "/maps"));
+  std::string line;
+  while (std::getline(maps, line)) {
+    const std::string::size_type path = line.find('/');
+    const std::string::size_type name = line.rfind('/');
+    // libc.so.6 itself, or the versioned file it links to (libc-2.31.so).
+    if (path != std::string::npos &&
+        (line.compare(name + 1, 8, "libc.so.") == 0 || line.compare(name + 1, 5, "libc-") == 0)) {
+      return line.substr(path);
+    }
+  }
+  return "";
+}
+
 bool LauncherProcess::SigtermBlocked(pid_t tid) const {
   return HoldsSigterm(StatusField(
       "/proc/" + std::to_string(pid_) + "/task/" + std::to_string(tid) + "/status", "SigBlk"));
@@ -320,9 +356,10 @@ int FindLine(const std::vector<std::string> &lines, const std::string &text, int
 
 namespace {
 
-RunOutcome Collect(LauncherProcess &process, bool ready, ExitResult exit) {
+RunOutcome Collect(LauncherProcess &process, bool ready, std::string cLibrary, ExitResult exit) {
   RunOutcome outcome;
   outcome.ready = ready;
+  outcome.cLibrary = std::move(cLibrary);
   outcome.exit = exit;
   outcome.records = process.RecordLines();
   outcome.out = process.Stdout();
@@ -335,17 +372,19 @@ RunOutcome Collect(LauncherProcess &process, bool ready, ExitResult exit) {
 RunOutcome RunUntilSigterm(const LaunchOptions &options) {
   LauncherProcess process(options);
   const bool ready = process.WaitUntilReady();
+  std::string cLibrary;
   if (ready) {
+    cLibrary = process.CLibraryFile();
     process.Signal(SIGTERM);
   }
   const ExitResult exit = process.Wait();
-  return Collect(process, ready, exit);
+  return Collect(process, ready, cLibrary, exit);
 }
 
 RunOutcome RunToExit(const LaunchOptions &options) {
   LauncherProcess process(options);
   const ExitResult exit = process.Wait();
-  return Collect(process, false, exit);
+  return Collect(process, false, "", exit);
 }
 
 void ExpectInOrder(const std::vector<std::string> &lines, const std::vector<std::string> &texts) {

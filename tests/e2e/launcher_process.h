@@ -19,15 +19,25 @@ std::vector<std::string> RequiredArgs();
 // Folder holding the sample plug-in (libvexor_scheduler.so).
 std::string SamplePluginDir();
 
-// The launcher is built for another architecture and runs under the user-mode emulator, whose
-// /proc view of a process shows the emulator's own signal state, not the program's.
-bool UnderEmulator();
+// Folder of the C runtime the tests run on: the build machine's, or the sysroot's (Debian 11).
+std::string RuntimeLibraryDir();
+
+// The command line that every program of this build runs through, one word per element, as ctest
+// runs the tests: the user-mode emulator of another processor, or the loader of another C
+// runtime with its arguments. Empty: programs run directly.
+const std::vector<std::string> &Runner();
+
+// The launcher is built for another processor and runs under the user-mode emulator, whose /proc
+// view of a process shows the emulator's own signal state, not the program's. (Through another
+// runtime's loader the launcher is the process itself, and /proc shows its own state.)
+bool ForeignProcessor();
 
 struct LaunchOptions {
   std::vector<std::string> args;
   // Added to a clean environment holding only PATH, KORVEL_GLOBAL_LOG_LEVEL=1 (so info records
-  // show), DLOG_STANDIN_FILE and QS_STANDIN_WORKER_THREAD=1. A later entry with the same name
-  // wins.
+  // show), DLOG_STANDIN_FILE, QS_STANDIN_WORKER_THREAD=1 and the readiness probe's LD_PRELOAD and
+  // QS_READY_FIFO. A later entry with the same name wins, but for LD_PRELOAD: its libraries are
+  // preloaded before the probe, which stays, so that WaitUntilReady() still sees the event.
   std::vector<std::pair<std::string, std::string>> env;
   // LD_LIBRARY_PATH of the child; empty: none, so no plug-in is found.
   std::string libraryPath;
@@ -61,6 +71,9 @@ class LauncherProcess {
   // preloaded probe announces it (natively /proc/PID/status must show SIGTERM caught too); false
   // if the process ended or the deadline passed first.
   bool WaitUntilReady(std::chrono::milliseconds deadline = std::chrono::seconds(5));
+  // True once the child's main thread sleeps in poll(), as it does in the shutdown wait once
+  // ready; false if that did not happen before the deadline.
+  bool WaitUntilAsleepInPoll(std::chrono::milliseconds deadline = std::chrono::seconds(5));
   // True once a record line containing text has been written.
   bool WaitForRecord(const std::string &text,
                      std::chrono::milliseconds deadline = std::chrono::seconds(5));
@@ -73,6 +86,8 @@ class LauncherProcess {
   // open. False if that did not happen before the deadline.
   bool ReleaseInitGate(std::chrono::milliseconds deadline = std::chrono::seconds(5));
 
+  // The file the child's C library is mapped from, as /proc/PID/maps shows it; "" if none.
+  std::string CLibraryFile() const;
   // Kernel ids of the child's threads of that name; whether one of them blocks SIGTERM.
   std::vector<pid_t> ThreadsNamed(const std::string &name) const;
   bool SigtermBlocked(pid_t tid) const;
@@ -104,6 +119,7 @@ void ExpectInOrder(const std::vector<std::string> &lines, const std::vector<std:
 // Convenience: start, wait until ready, SIGTERM, wait for the exit.
 struct RunOutcome {
   bool ready = false;
+  std::string cLibrary;  // CLibraryFile() once ready
   ExitResult exit;
   std::vector<std::string> records;
   std::string out;

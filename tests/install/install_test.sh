@@ -3,7 +3,7 @@
 # stand-in libraries and the sample plug-in. The installed launcher finds the libraries through
 # its RUNPATH ($ORIGIN/../lib), the plug-in through LD_LIBRARY_PATH, starts, stops on SIGTERM and
 # exits 0.
-# Usage: [QS_EMULATOR=PROGRAM] install_test.sh CMAKE BUILD_DIR PROBE
+# Usage: [QS_RUNNER=WORD;WORD...] install_test.sh CMAKE BUILD_DIR PROBE (QS_RUNNER: see run_once.sh)
 set -euo pipefail
 cmake=$1
 build=$2

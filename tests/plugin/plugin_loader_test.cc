@@ -1,6 +1,6 @@
-// The plug-in loader, and the driver around it, against real plug-in libraries. The binary runs
-// once per variant (see CMakeLists.txt): QS_PLUGIN_VARIANT names the variant that
-// LD_LIBRARY_PATH leads to, and picks its row of expectations.
+// The plug-in loader, and the driver around it, against real plug-in libraries. Each test runs
+// once per variant (see CMakeLists.txt): LD_LIBRARY_PATH is the variant's folder, whose name
+// picks its row of expectations.
 #include "main/plugin_loader.h"
 
 #include <dlfcn.h>
@@ -141,12 +141,13 @@ bool InProcess() {
 class PluginLoaderTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    const char *name = std::getenv("QS_PLUGIN_VARIANT");
+    const char *path = std::getenv("LD_LIBRARY_PATH");
+    const char *name = path != nullptr ? std::strrchr(path, '/') : nullptr;
     const auto found =
         std::find_if(std::begin(kVariants), std::end(kVariants),
-                     [&](const Variant &v) { return name != nullptr && v.name == name; });
+                     [&](const Variant &v) { return name != nullptr && v.name == name + 1; });
     ASSERT_NE(found, std::end(kVariants))
-        << "run through ctest: QS_PLUGIN_VARIANT names the variant on LD_LIBRARY_PATH";
+        << "run through ctest: LD_LIBRARY_PATH is the folder of one variant";
     variant_ = &*found;
     test_doubles::Reset();
     g_received.fill(0xA5);

@@ -6,6 +6,9 @@
 //
 // Both entry points are covered: a program's signal() and sigaction(), and a sanitizer runtime's
 // interceptor, which installs the handler through the next sigaction() or signal() it finds.
+//
+// Once loaded it takes its two variables out of the environment, so that a process the launcher
+// or a library starts neither loads the probe nor announces a handler of its own.
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <signal.h>
@@ -13,10 +16,16 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 
 namespace {
 
 constexpr char kFifoVariable[] = "QS_READY_FIFO";
+constexpr char kPreloadVariable[] = "LD_PRELOAD";
+
+// The FIFO's path, kept when the variable leaves the environment; a plain array, which needs no
+// guard (see Next).
+char g_fifo[4096];
 
 // Looked up at each call, which comes a few times per process: a function-local static would
 // need a guard that a sanitizer runtime intercepts, and the first call comes from that runtime's
@@ -35,8 +44,9 @@ void AnnounceSigtermHandler(int signalNumber, bool installsHandler) {
     return;
   }
   const int savedErrno = errno;
-  // NOLINTNEXTLINE(concurrency-mt-unsafe): nothing in the process writes the environment.
-  const char *fifo = std::getenv(kFifoVariable);
+  // Before the constructor (a sanitizer runtime's start-up) the variable is still there.
+  // NOLINTNEXTLINE(concurrency-mt-unsafe): only the constructor writes the environment.
+  const char *fifo = g_fifo[0] != '\0' ? g_fifo : std::getenv(kFifoVariable);
   const int fd = fifo != nullptr ? open(fifo, O_WRONLY | O_NONBLOCK | O_CLOEXEC) : -1;
   if (fd >= 0) {
     const char byte = 1;
@@ -45,6 +55,19 @@ void AnnounceSigtermHandler(int signalNumber, bool installsHandler) {
     close(fd);
   }
   errno = savedErrno;
+}
+
+// Runs while the process is still single-threaded, before main.
+__attribute__((constructor)) void LeaveTheEnvironment() {
+  // NOLINTBEGIN(concurrency-mt-unsafe): no other thread exists yet.
+  const char *fifo = std::getenv(kFifoVariable);
+  const size_t length = fifo != nullptr ? std::strlen(fifo) : 0;
+  if (length < sizeof(g_fifo)) {
+    std::memcpy(g_fifo, fifo, length);  // the rest stays zero
+  }
+  unsetenv(kFifoVariable);
+  unsetenv(kPreloadVariable);
+  // NOLINTEND(concurrency-mt-unsafe)
 }
 
 }  // namespace

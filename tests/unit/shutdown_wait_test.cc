@@ -7,6 +7,7 @@
 #include <pthread.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/syscall.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -20,6 +21,7 @@
 #include <thread>
 #include <utility>
 
+#include "asleep_in_poll.h"
 #include "doubles/recorder.h"
 #include "unit/deadline.h"
 #include "unit/sigterm_sender.h"
@@ -37,11 +39,19 @@ TEST_F(ShutdownWaitTest, SigtermToTheProcessEndsTheWait) {
   EXPECT_EQ(test_doubles::Messages(), std::vector<std::string>{"Exit WaitShutdown"});
 }
 
-// The closed libraries run threads of their own: the signal may be handled on any of them.
+// The closed libraries run threads of their own: the signal may be handled on any of them. Sent
+// once the waiter sleeps, so that only the handler's wake-up can end the wait.
 TEST_F(ShutdownWaitTest, SigtermHandledOnAnotherThreadWakesTheWaiter) {
   std::atomic<bool> done{false};
-  std::thread other([&done] {
+  const auto waiter = static_cast<pid_t>(syscall(SYS_gettid));
+  std::thread other([&done, waiter] {
     unit::AwaitSigtermHandler();
+    {
+      const unit::Deadline asleep("the waiter asleep in poll()");
+      while (!test_support::AsleepInPoll(getpid(), waiter)) {
+        std::this_thread::yield();
+      }
+    }
     const unit::Deadline stopped("WaitShutdown returned after SIGTERM on another thread");
     pthread_kill(pthread_self(), SIGTERM);
     while (!done.load()) {

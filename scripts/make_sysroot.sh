@@ -1,0 +1,126 @@
+#!/usr/bin/env bash
+# Makes the Debian 11 sysroot of one architecture from the pinned packages of
+# cmake/debian11-sysroot.lock and prints its folder (the last line on stdout; progress goes to
+# stderr). The release toolchain files run it at every configure; it rebuilds only when the
+# architecture's lock entries or this script change.
+# Usage: scripts/make_sysroot.sh amd64|arm64
+#   QS_SYSROOT_DIR     where the sysroots go (default build/sysroots of this tree)
+#   QS_SYSROOT_MIRROR  a Debian mirror that still holds these versions, such as an archive or
+#                      snapshot mirror; by default the Debian mirror of the system's apt sources
+# The system is never touched: apt runs on a private state (its own sources list, lists and
+# cache) in a scratch folder, nothing is installed, and every package's sha256 must be the
+# locked one.
+set -euo pipefail
+export LC_ALL=C
+here=$(cd "$(dirname "$0")/.." && pwd)
+lock=${here}/cmake/debian11-sysroot.lock
+suite=bullseye
+arch=${1:-}
+case ${arch} in
+  amd64 | arm64) ;;
+  *)
+    echo "usage: $0 amd64|arm64" >&2
+    exit 2
+    ;;
+esac
+base=${QS_SYSROOT_DIR:-${here}/build/sysroots}
+sysroot=${base}/debian11-${arch}
+
+# package version sha256, one line per locked package of the architecture.
+entries=$(awk -v arch="${arch}" '!/^#/ && NF == 4 && $3 == arch {print $1, $2, $4}' "${lock}")
+if [[ -z ${entries} ]]; then
+  echo "${lock} has no ${arch} package" >&2
+  exit 1
+fi
+stamp=$( (
+  echo "${entries}"
+  cat "$0"
+) | sha256sum | cut -d' ' -f1)
+
+mkdir -p "${base}"
+exec {lock_fd}>"${sysroot}.lock"
+flock "${lock_fd}"
+if [[ -f ${sysroot}/.stamp && $(<"${sysroot}/.stamp") == "${stamp}" ]]; then
+  echo "${sysroot}"
+  exit 0
+fi
+
+# The Repo-URI of the system's own Debian suite, main component.
+system_mirror() {
+  local codename
+  codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
+  apt-get indextargets --no-release-info --format '$(REPO_URI) $(RELEASE) $(COMPONENT)' \
+    'Identifier: Packages' 2>/dev/null |
+    awk -v suite="${codename}" '$2 == suite && $3 == "main" {print $1; exit}'
+}
+mirror=${QS_SYSROOT_MIRROR:-$(system_mirror)}
+if [[ -z ${mirror} ]]; then
+  echo "no Debian mirror in the system's apt sources; set QS_SYSROOT_MIRROR" >&2
+  exit 1
+fi
+
+work=$(mktemp -d "${base}/.debian11-${arch}.XXXXXX")
+trap 'rm -rf "${work}"' EXIT
+apt_state=${work}/apt
+mkdir -p "${apt_state}/lists/partial" "${apt_state}/cache/archives/partial" \
+  "${apt_state}/empty" "${work}/debs" "${work}/root"
+: >"${apt_state}/status"
+# Check-Valid-Until off: an archive or snapshot mirror serves Release files past their date; the
+# packages are still checked against the lock file.
+echo "deb [arch=${arch} signed-by=/usr/share/keyrings/debian-archive-keyring.gpg" \
+  "check-valid-until=no] ${mirror} ${suite} main" >"${apt_state}/sources.list"
+apt=(-o "Dir::Etc::SourceList=${apt_state}/sources.list"
+  -o "Dir::Etc::SourceParts=${apt_state}/empty" -o "Dir::Etc::PreferencesParts=${apt_state}/empty"
+  -o "Dir::Etc::Preferences=${apt_state}/empty/none" -o "Dir::State::Lists=${apt_state}/lists"
+  -o "Dir::State::Status=${apt_state}/status" -o "Dir::Cache=${apt_state}/cache"
+  -o "APT::Architecture=${arch}" -o "APT::Architectures::=${arch}" -o Acquire::Languages=none
+  -o APT::Sandbox::User=root -o Debug::NoLocking=1)
+
+echo "downloading the ${arch} packages of Debian 11 from ${mirror}" >&2
+apt-get "${apt[@]}" -qq update >&2
+failed=0
+while read -r package version sha256; do
+  # apt names the file after the version with its epoch's colon escaped.
+  file=${work}/debs/${package}_${version/:/%3a}_${arch}.deb
+  (cd "${work}/debs" && apt-get "${apt[@]}" -qq download "${package}:${arch}=${version}" >&2) ||
+    true
+  if [[ ! -f ${file} ]]; then
+    echo "${package} ${version} ${arch}: not on ${mirror}" >&2
+    failed=1
+    continue
+  fi
+  got=$(sha256sum "${file}" | cut -d' ' -f1)
+  if [[ ${got} != "${sha256}" ]]; then
+    echo "${package} ${version} ${arch}: sha256 ${got}, expected ${sha256}" >&2
+    failed=1
+    continue
+  fi
+  dpkg-deb -x "${file}" "${work}/root"
+done <<<"${entries}"
+((failed == 0))
+
+root=${work}/root
+# One /usr: Debian 11 still splits /lib from /usr/lib. The emulator looks a library up under the
+# sysroot first and falls back to the host's file, so every path the loader may try (from the
+# host's ld.so.cache, which names /usr/lib, or from its own /lib) must exist in the sysroot.
+for dir in lib lib64; do
+  if [[ -d ${root}/${dir} && ! -L ${root}/${dir} ]]; then
+    mkdir -p "${root}/usr/${dir}"
+    cp -a "${root}/${dir}/." "${root}/usr/${dir}/"
+    rm -rf "${root:?}/${dir}"
+    ln -s "usr/${dir}" "${root}/${dir}"
+  fi
+done
+# Absolute links point into the sysroot, not the host: make each relative to its folder.
+while IFS= read -r -d '' link; do
+  target=$(readlink "${link}")
+  if [[ ${target} == /* ]]; then
+    ln -sfn "$(realpath -m -s --relative-to="$(dirname "${link}")" "${root}${target}")" "${link}"
+  fi
+done < <(find "${root}" -type l -print0)
+
+echo "${stamp}" >"${root}/.stamp"
+rm -rf "${sysroot}"
+mv "${root}" "${sysroot}"
+echo "made ${sysroot} ($(du -sh "${sysroot}" | cut -f1))" >&2
+echo "${sysroot}"
