@@ -270,13 +270,16 @@ check_RpmInstallAndErase() {
 
 # A second build of the same source gives the same packages, byte for byte: a copy of the tree
 # (uncommitted changes included) without .git and, as root, owned by another user, at a longer
-# path, with its own copy of the sysroot, another umask, time zone, locale and a clock 400 days
-# ahead. No package holds either build's folder or sysroot.
+# path, with its own copy of the sysroot, every file of it dated 2000-01-01, long before the
+# changelog's date that dates the packages (an installed file keeps its source's time), another
+# umask, time zone, locale and a clock 400 days ahead. No package holds either build's folder or
+# sysroot.
 check_Reproducible() {
   local copy=${work}/at/a/longer/path package status=0 path count=0
   mkdir -p "${copy}/build/sysroots"
   (cd "${source_dir}" && tar --exclude=./build --exclude=./.git -c .) | tar -x -C "${copy}"
   cp -a "${sysroot}" "${copy}/build/sysroots/"
+  find "${copy}" -exec touch --no-dereference --date=2000-01-01T00:00:00Z {} +
   [[ $(id -u) -ne 0 ]] || chown -R nobody:nogroup "${copy}"
   (cd "${copy}" && umask 002 &&
     env -u SOURCE_DATE_EPOCH -u QS_SYSROOT_DIR TZ=UTC-14 LC_ALL=C.UTF-8 faketime -f +400d \
@@ -308,8 +311,8 @@ check_Reproducible() {
     fi
   done
   ((status == 0)) || fail "the packages are not reproducible"
-  echo "a second build without git, at another path, owner, umask, time zone, locale and clock" \
-    "gave byte-identical packages; none holds a build folder or a sysroot"
+  echo "a second build without git, at another path, owner, file times, umask, time zone," \
+    "locale and clock gave byte-identical packages; none holds a build folder or a sysroot"
 }
 
 "check_${check}"
