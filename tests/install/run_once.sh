@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs an installed launcher once end to end on the stand-ins: starts it with the readiness probe
-# preloaded, waits for the probe's byte (the SIGTERM handler is installed; natively SigCgt must
-# show it too), checks that each library named is mapped from exactly that file, sends SIGTERM
+# preloaded, waits for the probe's byte (the SIGTERM handler is installed; SigCgt must show it
+# too), checks that the launcher did not inherit the readiness FIFO and that each library named
+# is mapped from exactly that file (the C library too, when named), sends SIGTERM
 # and checks the clean stop: status 0, nothing on stdout or stderr, the plug-in loaded, the exit
 # record written.
 # Usage: [QS_RUNNER=WORD;WORD...] run_once.sh LAUNCHER LD_LIBRARY_PATH PROBE LIBRARY...
@@ -58,6 +59,9 @@ done
 # Under the emulator of another processor this holds at once: the emulator catches SIGTERM itself.
 mask=$(awk '/^SigCgt:/ {print $2}' "/proc/$launcher/status")
 (((0x$mask >> 14) & 1)) || fail "the probe saw the handler, but SigCgt lacks SIGTERM"
+
+fds=$(ls -l "/proc/$launcher/fd")
+! grep -qF "$work/ready" <<<"$fds" || fail "inherited the readiness FIFO: $fds"
 
 maps=$(cat "/proc/$launcher/maps")
 for library in "$@"; do

@@ -239,12 +239,12 @@ check_nothing_left() {
 check_DebInstallAndPurge() {
   [[ $(id -u) -eq 0 ]] || skip "dpkg -i needs root"
   ! dpkg-query -W qs-launcher >/dev/null 2>&1 || skip "qs-launcher was installed before"
-  dpkg -i "${deb}" "${ddeb}"
   local status=0
+  dpkg -i "${deb}" "${ddeb}" || status=1
   man -w qs_launcher || status=1
   run_once host /usr/bin/qs_launcher || status=1
-  dpkg --purge qs-launcher-dbgsym qs-launcher
-  ((status == 0)) || fail "the installed package did not run"
+  dpkg --purge qs-launcher-dbgsym qs-launcher || status=1
+  ((status == 0)) || fail "the package did not install, run or purge"
   [[ ! -e /usr/share/doc/qs-launcher ]] || fail "left behind: /usr/share/doc/qs-launcher"
   check_nothing_left "" "${deb}" "${ddeb}"
   echo "installed, ran, purged; nothing left behind"
