@@ -135,8 +135,8 @@ const std::vector<std::string> &Runner() {
 bool ForeignProcessor() { return QS_FOREIGN_PROCESSOR != 0; }
 
 LauncherProcess::LauncherProcess(const LaunchOptions &options) : dir_(MakeTempDir()) {
-  // No binfmt_misc registration is assumed: a launcher of another architecture is started
-  // through the emulator explicitly.
+  // Through the build's runner, as ctest runs the tests: no binfmt_misc registration is assumed
+  // for a launcher of another processor, and another runtime's loader is named explicitly.
   std::vector<std::string> argv = Runner();
   argv.insert(argv.end(), options.wrapper.begin(), options.wrapper.end());
   argv.push_back(QS_LAUNCHER_PATH);
@@ -202,7 +202,8 @@ bool LauncherProcess::WaitUntilReady(std::chrono::milliseconds deadline) {
   pollfd ready{readyFd_, POLLIN, 0};
   while (std::chrono::steady_clock::now() < end) {
     if (poll(&ready, 1, kEndedCheckMs) > 0) {
-      // The kernel's view must agree with the probe, but under an emulator it cannot.
+      // The kernel's view must agree with the probe, but under the emulator of another
+      // processor it cannot.
       return (ready.revents & POLLIN) != 0 && (ForeignProcessor() || SigtermCaught(pid_));
     }
     if (Ended()) {
