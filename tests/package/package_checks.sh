@@ -250,15 +250,18 @@ check_DebInstallAndPurge() {
   echo "installed, ran, purged; nothing left behind"
 }
 
-# rpm -i of both rpms into an empty root (no dependencies there, another processor maybe), the
-# installed launcher run once on the host's runtime, rpm -e: only rpm's database stays.
+# rpm -i of both rpms into an empty root, the launcher's without its dependencies (there are none
+# there; another processor maybe), the debug package's with them: the launcher's package is what
+# it needs. The installed launcher runs once on the host's runtime; rpm -e leaves only rpm's
+# database.
 check_RpmInstallAndErase() {
   [[ $(id -u) -eq 0 ]] || skip "rpm -i gives its files to root"
   local root=${work}/rpmroot rpm_root left
   rpm_root=(rpm --root "${root}" --dbpath /var/lib/rpm)
   mkdir -p "${root}"
   "${rpm_root[@]}" --initdb
-  "${rpm_root[@]}" -i --nodeps --ignorearch "${rpm}" "${debuginfo}"
+  "${rpm_root[@]}" -i --nodeps --ignorearch "${rpm}"
+  "${rpm_root[@]}" -i --ignorearch "${debuginfo}"
   "${rpm_root[@]}" -qa
   run_once host "${root}/usr/bin/qs_launcher"
   "${rpm_root[@]}" -e qs-launcher-debuginfo qs-launcher
