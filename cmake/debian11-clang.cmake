@@ -8,8 +8,9 @@
 #             on arm64, whose loader and libraries then come from the host's arm64 multiarch
 #   debian11  the sysroot's: its loader runs every program with the sysroot's libraries
 # QS_HOST_RUNTIME_RUNNER and QS_DEBIAN11_RUNNER are the command lines that put a program on each
-# runtime (empty: run it directly); the chosen one is ctest's CMAKE_CROSSCOMPILING_EMULATOR, and
-# QS_RUNTIME_LIBRARY_DIR the folder its C library comes from.
+# runtime (empty: run it directly), QS_HOST_RUNTIME_LIBRARY_DIR and QS_DEBIAN11_LIBRARY_DIR the
+# folders of their C libraries; the chosen runner is ctest's CMAKE_CROSSCOMPILING_EMULATOR, and
+# QS_RUNTIME_LIBRARY_DIR its folder.
 set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_SYSTEM_PROCESSOR ${QS_PROCESSOR})
 set(CMAKE_LIBRARY_ARCHITECTURE ${QS_TRIPLET})
@@ -40,14 +41,15 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 set(QS_TEST_RUNTIME debian11 CACHE STRING "Runtime the tests run on: host or debian11")
 set_property(CACHE QS_TEST_RUNTIME PROPERTY STRINGS host debian11)
-set(sysroot_libraries ${QS_SYSROOT}/usr/lib/${QS_TRIPLET})
+set(QS_HOST_RUNTIME_LIBRARY_DIR /usr/lib/${QS_TRIPLET})
+set(QS_DEBIAN11_LIBRARY_DIR ${QS_SYSROOT}/usr/lib/${QS_TRIPLET})
 if(QS_PROCESSOR STREQUAL CMAKE_HOST_SYSTEM_PROCESSOR)
   set(QS_HOST_RUNTIME_RUNNER "")
   # The loader takes --library-path in place of LD_LIBRARY_PATH, which the tests set for the
   # plug-in; the runner, a static program that nothing is preloaded into, passes both. The
   # project builds it there (tests/runtime_runner).
   set(QS_DEBIAN11_RUNNER ${CMAKE_BINARY_DIR}/bin/qs_runtime_runner ${QS_SYSROOT}/${QS_LOADER}
-                         ${sysroot_libraries})
+                         ${QS_DEBIAN11_LIBRARY_DIR})
 else()
   # Absolute path: the end-to-end tests spawn it themselves. With -L the emulator opens every
   # absolute path under the sysroot first, the program's loader and libraries included.
@@ -56,8 +58,8 @@ else()
 endif()
 if(QS_TEST_RUNTIME STREQUAL "debian11")
   set(CMAKE_CROSSCOMPILING_EMULATOR ${QS_DEBIAN11_RUNNER})
-  set(QS_RUNTIME_LIBRARY_DIR ${sysroot_libraries})
+  set(QS_RUNTIME_LIBRARY_DIR ${QS_DEBIAN11_LIBRARY_DIR})
 else()
   set(CMAKE_CROSSCOMPILING_EMULATOR ${QS_HOST_RUNTIME_RUNNER})
-  set(QS_RUNTIME_LIBRARY_DIR /usr/lib/${QS_TRIPLET})
+  set(QS_RUNTIME_LIBRARY_DIR ${QS_HOST_RUNTIME_LIBRARY_DIR})
 endif()

@@ -16,7 +16,6 @@
 #include <sstream>
 #include <stdexcept>
 #include <thread>
-#include <utility>
 
 #include "asleep_in_poll.h"
 
@@ -357,10 +356,9 @@ int FindLine(const std::vector<std::string> &lines, const std::string &text, int
 
 namespace {
 
-RunOutcome Collect(LauncherProcess &process, bool ready, std::string cLibrary, ExitResult exit) {
+RunOutcome Collect(LauncherProcess &process, bool ready, ExitResult exit) {
   RunOutcome outcome;
   outcome.ready = ready;
-  outcome.cLibrary = std::move(cLibrary);
   outcome.exit = exit;
   outcome.records = process.RecordLines();
   outcome.out = process.Stdout();
@@ -373,19 +371,17 @@ RunOutcome Collect(LauncherProcess &process, bool ready, std::string cLibrary, E
 RunOutcome RunUntilSigterm(const LaunchOptions &options) {
   LauncherProcess process(options);
   const bool ready = process.WaitUntilReady();
-  std::string cLibrary;
   if (ready) {
-    cLibrary = process.CLibraryFile();
     process.Signal(SIGTERM);
   }
   const ExitResult exit = process.Wait();
-  return Collect(process, ready, cLibrary, exit);
+  return Collect(process, ready, exit);
 }
 
 RunOutcome RunToExit(const LaunchOptions &options) {
   LauncherProcess process(options);
   const ExitResult exit = process.Wait();
-  return Collect(process, false, "", exit);
+  return Collect(process, false, exit);
 }
 
 void ExpectInOrder(const std::vector<std::string> &lines, const std::vector<std::string> &texts) {

@@ -119,7 +119,6 @@ void ExpectInOrder(const std::vector<std::string> &lines, const std::vector<std:
 // Convenience: start, wait until ready, SIGTERM, wait for the exit.
 struct RunOutcome {
   bool ready = false;
-  std::string cLibrary;  // CLibraryFile() once ready
   ExitResult exit;
   std::vector<std::string> records;
   std::string out;

@@ -7,7 +7,6 @@ check=$1
 # shellcheck source=/dev/null
 source "$2"
 packages=${build_dir}/packages
-here=$(cd "$(dirname "$0")" && pwd)
 work=$(mktemp -d "${TMPDIR:-/tmp}/qs_package.XXXXXX")
 trap 'rm -rf "${work}"' EXIT
 
@@ -49,28 +48,14 @@ extract() {
   done
 }
 
-# The runner of RUNTIME (host or debian11) as one CMake list, for run_once.sh.
-runner_list() {
-  local -n words=$1_runner
-  local IFS=';'
-  echo "${words[*]}"
-}
-
-# The file that the C library of RUNTIME is.
-c_library() {
-  if [[ $1 == host ]]; then
-    realpath "/usr/lib/${triplet}/libc.so.6"
-  else
-    realpath "${sysroot}/usr/lib/${triplet}/libc.so.6"
-  fi
-}
-
-# run_once RUNTIME LAUNCHER: the launcher once end to end on the stand-ins, on that runtime, its
-# C library mapped from that runtime's file.
+# run_once RUNTIME LAUNCHER: the launcher once end to end on the stand-ins, on that runtime (host
+# or debian11) through its runner, its C library mapped from that runtime's file.
 run_once() {
-  QS_RUNNER=$(runner_list "$1") "${source_dir}/tests/install/run_once.sh" "$2" \
+  local runner=$1_runner libraries=$1_library_dir
+  QS_RUNNER=${!runner} "${source_dir}/tests/install/run_once.sh" "$2" \
     "${library_dir}:${plugin_dir}" "${probe}" "${library_dir}/libdlog.so" \
-    "${library_dir}/libqueue_scheduler.so" "${plugin_dir}/libvexor_scheduler.so" "$(c_library "$1")"
+    "${library_dir}/libqueue_scheduler.so" "${plugin_dir}/libvexor_scheduler.so" \
+    "$(realpath "${!libraries}/libc.so.6")"
 }
 
 # readelf, quiet about a debug file's empty program interpreter.
