@@ -14,6 +14,8 @@
 #   devscripts (hardening-check; its many recommendations are not needed), lintian, rpmlint,
 #     mandoc (the manual page's lint), man-db (man -w), faketime (the second build's later clock)
 #     and diffoscope-minimal (what differs between two builds): the package checks
+#   mmdebstrap (the Debian 11, 12 and 13 systems that scripts/make_base.sh makes) and piuparts
+#     (Debian's install and purge test in such a system): the checks of the .deb in whole systems
 #   binutils-aarch64-linux-gnu (the arm64 linker, objcopy, objdump and readelf) and
 #     qemu-user-static (qemu-aarch64-static, which every arm64 program is started through); the
 #     Debian 12 runtime of arm64, libc6:arm64 and libstdc++6:arm64 from the arm64 architecture
@@ -24,7 +26,8 @@
 #     reports; clang-tidy-19 (run-clang-tidy-19) for the static analysis; valgrind for memcheck
 set -euo pipefail
 build=(cmake ninja-build g++ googletest dpkg-dev file)
-release=(clang-19 rpm cpio devscripts lintian rpmlint mandoc man-db faketime diffoscope-minimal)
+release=(clang-19 rpm cpio devscripts lintian rpmlint mandoc man-db faketime diffoscope-minimal
+  mmdebstrap piuparts)
 arm64=(binutils-aarch64-linux-gnu qemu-user-static libc6:arm64 libstdc++6:arm64)
 tests=(valgrind libclang-rt-19-dev llvm-19 clang-tidy-19)
 case ${1:-} in
