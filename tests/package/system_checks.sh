@@ -12,6 +12,11 @@
 # cannot run here (not root; ctest: skipped).
 # Usage: system_checks.sh CHECK SUITE CONF   (CONF: package_checks.conf of the build)
 set -euo pipefail
+# In a mount namespace of its own: the file systems mounted into a system (/proc, and piuparts'
+# own) go with the check, even when it is killed.
+if [[ $(id -u) -eq 0 && -z ${QS_OWN_MOUNTS:-} ]]; then
+  QS_OWN_MOUNTS=1 exec unshare --mount --propagation private bash "$0" "$@"
+fi
 check=$1
 suite=$2
 # shellcheck source=/dev/null
@@ -41,7 +46,7 @@ check_Piuparts() {
 }
 
 root=${work}/root
-# A mounted /proc inside the root, taken down again on every way out before the root goes.
+# /proc inside the root, taken down before the root goes.
 unmount_proc() {
   ! mountpoint -q "${root}/proc" || umount -l "${root}/proc"
 }
