@@ -4,7 +4,7 @@
 #   1. ci       gcc 12, warnings as errors, every test on this machine's runtime (Debian 12)
 #   2. release  the release workflow: clang 19 against Debian 11's runtime, the .deb and .rpm
 #               pairs, then every test and every check of the packages (ctest label "package")
-#               on Debian 11's runtime
+#               on Debian 11's runtime, and the .deb in whole Debian 11, 12 and 13 systems
 #   3. arm64    the same for 64-bit Arm, every program under qemu-aarch64-static
 #   4. asan     clang 19, AddressSanitizer + UndefinedBehaviorSanitizer, every test
 #   5. tsan     clang 19, ThreadSanitizer, every test, each run once: no retry. (The runtimes of
@@ -19,6 +19,16 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install_deps.sh
 
+# The Debian systems that the release stage's whole-system checks install the .deb into: made
+# (once per machine, see scripts/make_base.sh) in the background while the ci stage compiles, as
+# making them is mostly downloading. The checks wait for a base still being made.
+if [[ $(id -u) -eq 0 ]]; then
+  mkdir -p build
+  for suite in bullseye bookworm trixie; do
+    scripts/make_base.sh "${suite}" >"build/base-${suite}.log" 2>&1 &
+  done
+fi
+
 fuzz_seconds=${QS_FUZZ_SECONDS:-60}
 timings=()
 passed=0
@@ -31,6 +41,10 @@ started=0
 # On every way out: the stage that failed, if one did, the wall times and the totals.
 summary() {
   local status=$?
+  # A base still being made when the run ends early.
+  local running
+  mapfile -t running < <(jobs -pr)
+  ((${#running[@]} == 0)) || kill "${running[@]}" 2>/dev/null || true
   if [[ -n ${current} ]]; then
     timings+=("$(printf '%-8s %4d s  FAILED' "${current}" $((SECONDS - started)))")
   fi
