@@ -3,6 +3,8 @@
 # ctest test package.CHECK. Exit status 77: the check cannot run here (ctest: skipped).
 # Usage: package_checks.sh CHECK CONF   (CONF: package_checks.conf of the build)
 set -euo pipefail
+# One stream, so that ctest shows every message where it was written.
+exec 2>&1
 check=$1
 # shellcheck source=/dev/null
 source "$2"
@@ -67,34 +69,150 @@ build_id() {
   read_elf -n "$1" | awk '/Build ID:/ {print $3}'
 }
 
-# Every compile of the launcher's own sources carries the hardening flags whose effect the binary
-# cannot show: fortify, the stack protector, stack-clash protection and the architecture's
-# control-flow protection. hardening-check finds no fortified call in the binary: glibc swaps a
-# call for its checking variant only where the compiler knows the destination's size but cannot
-# prove the call safe, and the launcher's read() and poll() are proven safe while its memcpy,
-# memmove and memset write into memory whose size is only known at run time.
+# weak_hardening CONTROL_FLOW_FLAG: reads "NAME FLAG..." lines (a compile's flags) and prints
+# "NAME: FLAG..." for each line where a hardening flag is missing or undone, naming the flag
+# that wins (the last of its family, as the compiler takes them) or "no <flag>". Families, and
+# what must win:
+#   -fstack-protector*, -fno-stack-protector        -fstack-protector-strong or -all
+#   -D_FORTIFY_SOURCE[=N], -U_FORTIFY_SOURCE         -D_FORTIFY_SOURCE=2 or =3
+#   -f[no-]stack-clash-protection                   -fstack-clash-protection
+#   amd64: -fcf-protection[=...]                    -fcf-protection or =full
+#   arm64: -mbranch-protection=...                  -mbranch-protection=standard
+# For example (amd64):
+#   a -D_FORTIFY_SOURCE=2 -fstack-protector-strong -fstack-clash-protection -fcf-protection ->
+#   a -U_FORTIFY_SOURCE -D_FORTIFY_SOURCE=2 -fstack-protector-all -fstack-clash-protection
+#     -fcf-protection=full                                                                 ->
+#   a -D_FORTIFY_SOURCE=2 -U_FORTIFY_SOURCE -fstack-protector-strong -fstack-protector
+#     -fcf-protection=branch                 -> a: -fstack-protector -U_FORTIFY_SOURCE
+#                                               no -fstack-clash-protection -fcf-protection=branch
+# (hardening_cases below holds these and more, and check_compile_flags runs them first.)
+weak_hardening() {
+  awk -v control_flow="$1" '
+    function family(flags, wins, missing) {
+      n++; flags_of[n] = "^(" flags ")$"; wins_of[n] = "^(" wins ")$"; missing_of[n] = missing
+    }
+    BEGIN {
+      family("-f(no-)?stack-protector(-[a-z]+)?", "-fstack-protector-(strong|all)",
+             "-fstack-protector-strong")
+      family("-[DU]_FORTIFY_SOURCE(=.*)?", "-D_FORTIFY_SOURCE=[23]", "-D_FORTIFY_SOURCE=2")
+      family("-f(no-)?stack-clash-protection", "-fstack-clash-protection",
+             "-fstack-clash-protection")
+      if (control_flow ~ /^-fcf-protection/)
+        family("-fcf-protection(=.*)?", "-fcf-protection(=full)?", control_flow)
+      else
+        family("-mbranch-protection=.*", "-mbranch-protection=standard", control_flow)
+    }
+    {
+      split("", last)
+      for (i = 2; i <= NF; i++)
+        for (f = 1; f <= n; f++)
+          if ($i ~ flags_of[f]) last[f] = $i
+      weak = ""
+      for (f = 1; f <= n; f++)
+        if (!(f in last)) weak = weak " no " missing_of[f]
+        else if (last[f] !~ wins_of[f]) weak = weak " " last[f]
+      if (weak != "") print $1 ":" weak
+    }'
+}
+
+# CONTROL_FLOW_FLAG|FLAGS|what weak_hardening prints for "case FLAGS". base: the three flags that
+# both processors need.
+base="-D_FORTIFY_SOURCE=2 -fstack-protector-strong -fstack-clash-protection"
+hardening_cases=(
+  "-fcf-protection|${base} -fcf-protection|"
+  "-fcf-protection|-U_FORTIFY_SOURCE -D_FORTIFY_SOURCE=3 -fstack-protector-all
+    -fstack-clash-protection -fcf-protection=full|"
+  "-fcf-protection|${base} -fcf-protection -fno-stack-protector -fno-stack-clash-protection
+    -U_FORTIFY_SOURCE -fcf-protection=none|case: -fno-stack-protector -U_FORTIFY_SOURCE
+    -fno-stack-clash-protection -fcf-protection=none"
+  "-fcf-protection|-D_FORTIFY_SOURCE=2 -U_FORTIFY_SOURCE -fstack-protector-strong
+    -fstack-protector -fcf-protection=branch|case: -fstack-protector -U_FORTIFY_SOURCE
+    no -fstack-clash-protection -fcf-protection=branch"
+  "-fcf-protection|-D_FORTIFY_SOURCE=3 -D_FORTIFY_SOURCE=1 -fstack-protector-strong
+    -fstack-protector-explicit -fno-stack-clash-protection -fstack-clash-protection
+    -fcf-protection=return|case: -fstack-protector-explicit -D_FORTIFY_SOURCE=1
+    -fcf-protection=return"
+  "-fcf-protection|-D_FORTIFY_SOURCE -fno-stack-protector -fstack-protector-strong
+    -fcf-protection=none -fcf-protection|case: -D_FORTIFY_SOURCE no -fstack-clash-protection"
+  "-fcf-protection|-O2|case: no -fstack-protector-strong no -D_FORTIFY_SOURCE=2
+    no -fstack-clash-protection no -fcf-protection"
+  "-mbranch-protection=standard|${base} -mbranch-protection=standard|"
+  "-mbranch-protection=standard|${base} -mbranch-protection=standard
+    -mbranch-protection=none|case: -mbranch-protection=none"
+  "-mbranch-protection=standard|${base} -mbranch-protection=pac-ret|case:
+    -mbranch-protection=pac-ret"
+)
+
+# Every compile of the launcher's own sources keeps the hardening flags whose effect the binary
+# cannot show: fortify, the stack protector, stack-clash protection, and the architecture's
+# control-flow protection (which check_endbr64 and check_branch_protection also find in the
+# binary). hardening-check finds no fortified call in the binary: glibc swaps a call for its
+# checking variant only where the compiler knows the destination's size but cannot prove the
+# call safe, and the launcher's read() and poll() are proven safe while its memcpy, memmove and
+# memset write into memory whose size is only known at run time.
 check_compile_flags() {
-  local database=${build_dir}/compile_commands.json count missing
-  count=$(grep -cF "\"file\": \"${source_dir}/src/" "${database}" || true)
+  local database=${build_dir}/compile_commands.json row flag flags expected got compiles count weak
+  for row in "${hardening_cases[@]}"; do
+    IFS='|' read -r flag flags expected <<<"$(tr -s '\n ' ' ' <<<"${row}")"
+    expected=${expected% }
+    got=$(weak_hardening "${flag}" <<<"case ${flags}")
+    [[ ${got} == "${expected}" ]] ||
+      fail "weak_hardening ${flag} on '${flags}': '${got}', expected '${expected}'"
+  done
+  # compile_commands.json as CMake writes it: "command" comes before "file" in each entry.
+  compiles=$(awk -v src="${source_dir}/src/" '
+    /^ *"command": / { command = $0; sub(/^ *"command": "/, "", command) }
+    /^ *"file": / { file = $2; gsub(/[",]/, "", file)
+                    if (index(file, src) == 1) print substr(file, length(src) - 3), command }' \
+    "${database}") || fail "cannot read ${database}"
+  count=$(grep -c . <<<"${compiles}" || true)
   ((count > 0)) || fail "no compile of src/ in ${database}"
-  missing=$(awk -v src="\"file\": \"${source_dir}/src/" -v flag="${control_flow_flag}" '
-    /"command":/ { command = $0 }
-    index($0, src) && !(command ~ /-D_FORTIFY_SOURCE=[23]/ && index(command, flag) &&
-                        index(command, "-fstack-protector-strong") &&
-                        index(command, "-fstack-clash-protection")) { print }' "${database}")
-  [[ -z ${missing} ]] || fail "compiled without a hardening flag: ${missing}"
-  echo "all ${count} compiles under src/ have -D_FORTIFY_SOURCE, -fstack-protector-strong," \
-    "-fstack-clash-protection and ${control_flow_flag}"
+  weak=$(weak_hardening "${control_flow_flag}" <<<"${compiles}")
+  [[ -z ${weak} ]] || fail "compiled with a hardening flag missing or undone:"$'\n'"${weak}"
+  echo "all ${count} compiles under src/ end with -D_FORTIFY_SOURCE=2, -fstack-protector-strong," \
+    "-fstack-clash-protection and ${control_flow_flag} in force"
+}
+
+# our_functions TYPES: the names of the functions defined in the objects compiled from src/,
+# whose nm type matches the regular expression TYPES (t, T: file-local or global text; W: weak).
+# They are looked up in the built launcher, which the packaged one is stripped from (same build
+# id).
+our_functions() {
+  find "${build_dir}/src" -name '*.o' -exec nm --defined-only {} + |
+    awk -v types="$1" '$2 ~ types {print $3}' | sort -u
+}
+
+# disassembly: the built launcher's code, read by the build's objdump.
+disassembly() {
+  "${objdump}" -d --no-show-raw-insn "${built_launcher}" >"${work}/disassembly" ||
+    fail "${objdump} cannot read ${built_launcher}"
+}
+
+# amd64: every function of ours that is not local to its file begins with endbr64, the landing
+# pad of an indirect call or jump under IBT; a file-local one whose address is never taken may
+# lack it.
+check_endbr64() {
+  local ours missing marked
+  ours=$(our_functions '^[TW]$') || fail "cannot list the functions of ${build_dir}/src"
+  disassembly
+  missing=$(awk -v ours="${ours}" '
+    BEGIN { split(ours, names, "\n"); for (i in names) mine[names[i]] = 1 }
+    /^[0-9a-f]+ <.*>:$/ { name = substr($2, 2, length($2) - 3); entry = name in mine; next }
+    entry && /^ +[0-9a-f]+:\t/ { if (/:\tendbr64/) marked++; else print name; entry = 0 }
+    END { print marked + 0 > "/dev/stderr" }' "${work}/disassembly" 2>"${work}/marked")
+  [[ -z ${missing} ]] || fail "functions of ours that do not begin with endbr64: ${missing}"
+  marked=$(<"${work}/marked")
+  ((marked > 0)) || fail "no function of ours begins with endbr64"
+  echo "${marked} functions of ours that are not file-local begin with endbr64"
 }
 
 # arm64: every function of ours that saves its return address signs it on entry (paciasp);
-# leaf functions save nothing and need not. Ours: defined in the objects compiled from src/,
-# looked up in the built launcher, which the packaged one is stripped from (same build id).
+# leaf functions save nothing and need not.
 check_branch_protection() {
-  local ours unsigned
-  ours=$(find "${build_dir}/src" -name '*.o' -exec nm --defined-only {} + |
-    awk '$2 ~ /^[tTwW]$/ {print $3}' | sort -u)
-  unsigned=$("${objdump}" -d --no-show-raw-insn "${built_launcher}" | awk -v ours="${ours}" '
+  local ours unsigned signed leaf
+  ours=$(our_functions '^[tTwW]$') || fail "cannot list the functions of ${build_dir}/src"
+  disassembly
+  unsigned=$(awk -v ours="${ours}" '
     BEGIN { split(ours, names, "\n"); for (i in names) mine[names[i]] = 1 }
     function finish() {
       if (name in mine) { if (saves && !signs) print name; else if (saves) signed++; else leaf++ }
@@ -102,7 +220,8 @@ check_branch_protection() {
     /^[0-9a-f]+ <.*>:$/ { finish(); name = substr($2, 2, length($2) - 3); saves = signs = 0 }
     /\tpaciasp/ { signs = 1 }
     /\t(stp|str)\t.*x30/ { saves = 1 }
-    END { finish(); printf "signed %d leaf %d\n", signed, leaf > "/dev/stderr" }' 2>"${work}/counts")
+    END { finish(); printf "signed %d leaf %d\n", signed, leaf > "/dev/stderr" }' \
+    "${work}/disassembly" 2>"${work}/counts")
   [[ -z ${unsigned} ]] || fail "functions that save their return address unsigned: ${unsigned}"
   read -r _ signed _ leaf <"${work}/counts"
   ((signed > 0)) || fail "no function of ours signs its return address"
@@ -117,9 +236,10 @@ check_Hardening() {
   # property, so the linked binary carries none either).
   hardening-check --nofortify --nocfprotection "${work}/root/usr/bin/qs_launcher"
   check_compile_flags
-  if [[ ${processor} == aarch64 ]]; then
-    check_branch_protection
-  fi
+  case ${processor} in
+    x86_64) check_endbr64 ;;
+    aarch64) check_branch_protection ;;
+  esac
 }
 
 # Both families ship the same files (rpm keeps the copyright file with the licences), the same
