@@ -12,8 +12,10 @@ packages=${build_dir}/packages
 work=$(mktemp -d "${TMPDIR:-/tmp}/qs_package.XXXXXX")
 trap 'rm -rf "${work}"' EXIT
 
-# The highest versions of the runtime that any shipped ELF file may need.
-ceilings=(GLIBC_2.17 GLIBCXX_3.4.22 CXXABI_1.3.9)
+# The highest versions of the runtime that any shipped ELF file may need: glibc 2.17 (the first
+# for arm64), the libstdc++ of GCC 6.1 and the libgcc_s of GCC 6 on both processors (Debian 9;
+# GCC_7.0.0 came with GCC 7).
+ceilings=(GLIBC_2.17 GLIBCXX_3.4.22 CXXABI_1.3.9 GCC_4.7.0)
 
 fail() {
   echo "FAIL: $*" >&2
@@ -280,28 +282,46 @@ check_Contents() {
     "debug packages; DT_NEEDED has both closed libraries; no RUNPATH"
 }
 
-# Every shipped ELF file needs at most the ceilings' versions of the C and C++ runtimes.
+# Every shipped ELF file needs at most the ceilings' versions of the C and C++ runtimes and of
+# libgcc_s, and nothing private to glibc. A row per ELF file, with its highest need of each
+# family; a FAIL line after it for each need out of bounds. Both launchers must have been read
+# and show their GLIBC needs: a readelf that reads nothing must not pass.
 check_VersionNeeds() {
-  local file needs family highest ceiling over=0
+  local file name needs family highest ceiling problems read=0 launchers=0 over=0
   extract "${deb}" "${ddeb}" "${work}/root/deb"
   extract "${rpm}" "${debuginfo}" "${work}/root/rpm"
+  find "${work}/root" -type f -print0 | sort -z >"${work}/files"
   while IFS= read -r -d '' file; do
-    read_elf -h "${file}" >/dev/null || continue
-    needs=$(read_elf -V --wide "${file}" | awk '$2 == "Name:" {print $3}' | sort -uV)
-    printf '%s:' "${file#"${work}/root/"}"
+    [[ $(od -An -tx1 -N4 "${file}") == ' 7f 45 4c 46' ]] || continue
+    name=${file#"${work}/root/"}
+    needs=$(read_elf -V --wide "${file}" | awk '$2 == "Name:" {print $3}' | sort -uV) ||
+      fail "${readelf} cannot read ${name}"
+    ((read += 1))
+    problems=()
+    printf '%s:' "${name}"
     for ceiling in "${ceilings[@]}"; do
       family=${ceiling%_*}
       highest=$(grep "^${family}_[0-9]" <<<"${needs}" | tail -n 1 || true)
       printf ' %s' "${highest:-no ${family}}"
       if [[ -n ${highest} && $(printf '%s\n' "${highest}" "${ceiling}" | sort -V | tail -n 1) != "${ceiling}" ]]; then
-        printf '\nFAIL: %s needs %s, above the ceiling %s' "${file#"${work}/root/"}" "${highest}" \
-          "${ceiling}" >&2
-        over=1
+        problems+=("${name} needs ${highest}, above the ceiling ${ceiling}")
       fi
     done
     echo
-  done < <(find "${work}/root" -type f -print0 | sort -z)
-  ((over == 0)) || fail "version needs above the ceilings ${ceilings[*]}"
+    ! grep -qx 'GLIBC_PRIVATE' <<<"${needs}" || problems+=("${name} needs GLIBC_PRIVATE")
+    if [[ ${name} == @(deb|rpm)/usr/bin/qs_launcher ]]; then
+      ((launchers += 1))
+      grep -q '^GLIBC_[0-9]' <<<"${needs}" || problems+=("${name} shows no GLIBC need")
+    fi
+    if ((${#problems[@]} > 0)); then
+      printf 'FAIL: %s\n' "${problems[@]}"
+      over=1
+    fi
+  done <"${work}/files"
+  echo "${read} ELF files read"
+  ((launchers == 2)) || fail "read ${launchers} of the 2 launchers (the .deb's and the .rpm's)"
+  ((over == 0)) ||
+    fail "version needs out of bounds or unread (ceilings ${ceilings[*]}, no GLIBC_PRIVATE)"
 }
 
 # lintian and rpmlint: no error and no warning, but rpmlint's missing signature (the publisher
