@@ -17,6 +17,10 @@ trap 'rm -rf "${work}"' EXIT
 # GCC_7.0.0 came with GCC 7).
 ceilings=(GLIBC_2.17 GLIBCXX_3.4.22 CXXABI_1.3.9 GCC_4.7.0)
 
+# The folders of the system itself, which its base package owns and removing ours leaves.
+system_folders=(/usr /usr/bin /usr/lib /usr/lib/debug /usr/lib/debug/.build-id /usr/share
+  /usr/share/doc /usr/share/licenses /usr/share/man /usr/share/man/man8)
+
 fail() {
   echo "FAIL: $*" >&2
   exit 1
@@ -40,15 +44,17 @@ ddeb=$(package 'qs-launcher-dbgsym_*.ddeb') || exit 1
 rpm=$(package 'qs-launcher-[0-9]*.rpm') || exit 1
 debuginfo=$(package 'qs-launcher-debuginfo-*.rpm') || exit 1
 
-# extract PACKAGE... DIR: the files of the packages under DIR.
+# extract PACKAGE... DIR: the files of the packages under DIR; a package that cannot be read
+# ends the check, whoever calls this.
 extract() {
   local dir=${*: -1} package
   mkdir -p "${dir}"
   for package in "${@:1:$#-1}"; do
     case ${package} in
-      *.rpm) rpm2cpio "${package}" | (cd "${dir}" && cpio -idm --quiet) ;;
+      *.rpm) rpm2cpio "${package}" |
+        (cd "${dir}" && cpio -idm --quiet --no-absolute-filenames) ;;
       *) dpkg-deb -x "${package}" "${dir}" ;;
-    esac
+    esac || fail "cannot extract ${package}"
   done
 }
 
@@ -278,8 +284,17 @@ check_Contents() {
   ! grep -qE 'libdlog|libqueue_scheduler' "${work}/requires" || fail "requires a closed library"
   grep -q '^libc\.so\.6' "${work}/requires" && grep -q '^libstdc++\.so\.6' "${work}/requires" ||
     fail "does not require the C and C++ runtimes"
+  # The debuginfo rpm provides the build id, which dnf debuginfo-install looks for, and owns the
+  # folder of its debug file, so that erasing it removes that folder.
+  rpm -qp --provides "${debuginfo}" | tee "${work}/provides"
+  grep -qxF "debuginfo(build-id) = ${id}" "${work}/provides" ||
+    fail "the debuginfo rpm does not provide debuginfo(build-id) = ${id}"
+  rpm -qp --qf '[%{FILEMODES:perms} %{FILENAMES}\n]' "${debuginfo}" >"${work}/owned"
+  grep -qxF "drwxr-xr-x /${debug%/*}" "${work}/owned" ||
+    fail "the debuginfo rpm does not own the folder /${debug%/*}"
   echo "same files and launcher (build id ${id}) in both families; stripped, debug file in both" \
-    "debug packages; DT_NEEDED has both closed libraries; no RUNPATH"
+    "debug packages, the debuginfo rpm provides its build id and owns its folder; DT_NEEDED has" \
+    "both closed libraries; no RUNPATH"
 }
 
 # Every shipped ELF file needs at most the ceilings' versions of the C and C++ runtimes and of
@@ -363,38 +378,31 @@ run_packaged() {
 check_RunsOnHostRuntime() { run_packaged host; }
 check_RunsOnDebian11() { run_packaged debian11; }
 
-# No file of the packages is left: not in the system, not under ROOT.
+# check_nothing_left ROOT PACKAGE...: nothing of the packages is left under ROOT ("" for the
+# system) after their removal: no file, link or folder of theirs, but the system's own folders.
 check_nothing_left() {
-  local root=$1 file left=0
+  local root=$1 listed=${work}/listed entry left=0
   shift
-  while IFS= read -r file; do
-    if [[ -e ${root}${file} || -L ${root}${file} ]]; then
-      echo "left behind: ${root}${file}" >&2
+  extract "$@" "${listed}"
+  (cd "${listed}" && find . -mindepth 1 | sed 's#^\.##' | sort) >"${work}/listed.txt" ||
+    fail "cannot list ${listed}"
+  while IFS= read -r entry; do
+    if [[ -d ${listed}${entry} && ! -L ${listed}${entry} ]] &&
+      printf '%s\n' "${system_folders[@]}" | grep -qxF -- "${entry}"; then
+      continue
+    fi
+    if [[ -e ${root}${entry} || -L ${root}${entry} ]]; then
+      echo "left behind: ${root}${entry}"
       left=1
     fi
-  done < <(extract "$@" "${work}/listed" && cd "${work}/listed" && find . ! -type d | sed 's#^\.##')
-  ((left == 0)) || fail "files left behind after the removal"
-}
-
-# dpkg -i of both packages, the installed launcher run once on the host's runtime, dpkg --purge.
-check_DebInstallAndPurge() {
-  [[ $(id -u) -eq 0 ]] || skip "dpkg -i needs root"
-  ! dpkg-query -W qs-launcher >/dev/null 2>&1 || skip "qs-launcher was installed before"
-  local status=0
-  dpkg -i "${deb}" "${ddeb}" || status=1
-  man -w qs_launcher || status=1
-  run_once host /usr/bin/qs_launcher || status=1
-  dpkg --purge qs-launcher-dbgsym qs-launcher || status=1
-  ((status == 0)) || fail "the package did not install, run or purge"
-  [[ ! -e /usr/share/doc/qs-launcher ]] || fail "left behind: /usr/share/doc/qs-launcher"
-  check_nothing_left "" "${deb}" "${ddeb}"
-  echo "installed, ran, purged; nothing left behind"
+  done <"${work}/listed.txt"
+  ((left == 0)) || fail "entries of the packages left behind after their removal"
 }
 
 # rpm -i of both rpms into an empty root, the launcher's without its dependencies (there are none
 # there; another processor maybe), the debug package's with them: the launcher's package is what
 # it needs. The installed launcher runs once on the host's runtime; rpm -e leaves only rpm's
-# database.
+# database and the folders rpm made for the packages' files, which a system owns itself.
 check_RpmInstallAndErase() {
   [[ $(id -u) -eq 0 ]] || skip "rpm -i gives its files to root"
   local root=${work}/rpmroot rpm_root left
@@ -409,7 +417,8 @@ check_RpmInstallAndErase() {
   check_nothing_left "${root}" "${rpm}" "${debuginfo}"
   left=$(cd "${root}" && find . ! -type d ! -path './var/lib/rpm/*')
   [[ -z ${left} ]] || fail "left in the root: ${left}"
-  echo "installed into an empty root, ran, erased; only rpm's database is left"
+  echo "installed into an empty root, ran, erased; only rpm's database and the system's" \
+    "folders are left"
 }
 
 # A second build of the same source gives the same packages, byte for byte: a copy of the tree
