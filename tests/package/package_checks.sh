@@ -442,6 +442,12 @@ check_Reproducible() {
     cat "${work}/second.log" >&2
     fail "the second build failed"
   }
+  # Each generator's step says where SOURCE_DATE_EPOCH came from: the changelog, for both.
+  [[ $(grep -c 'packages dated [0-9]* (SOURCE_DATE_EPOCH, from the changelog' \
+    "${work}/second.log") -eq 2 ]] || {
+    grep 'packages dated' "${work}/second.log" >&2
+    fail "the second build's generators do not both date the packages from the changelog"
+  }
   diff <(ls "${packages}") <(ls "${copy}/build/${preset}/packages") >&2 ||
     fail "the two builds wrote different sets of packages"
   for package in "${packages}"/*; do
