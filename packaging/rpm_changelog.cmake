@@ -4,8 +4,11 @@
 #     * An entry                                  ->  - An entry
 #       that goes on                                    that goes on
 #    -- Name <mail>  Wed, 09 Dec 2026 14:00:00 +0000
+# rpmbuild expands macros in %changelog, so every % of the text is doubled. Tested by
+# tests/package/rpm_changelog_test.cmake.
 function(qs_rpm_changelog debian_changelog release out)
   file(READ ${debian_changelog} text)
+  string(REPLACE "%" "%%" text "${text}")
   # Lines as list items: semicolons in the text stand aside meanwhile.
   string(ASCII 29 semicolon)
   string(REPLACE ";" "${semicolon}" text "${text}")

@@ -3,48 +3,34 @@
 # ctest test package.CHECK. Exit status 77: the check cannot run here (ctest: skipped).
 # Usage: package_checks.sh CHECK CONF   (CONF: package_checks.conf of the build)
 set -euo pipefail
+# One stream, so that ctest shows every message where it was written.
+exec 2>&1
 check=$1
 # shellcheck source=/dev/null
 source "$2"
-packages=${build_dir}/packages
-work=$(mktemp -d "${TMPDIR:-/tmp}/qs_package.XXXXXX")
-trap 'rm -rf "${work}"' EXIT
+# shellcheck source=package_common.sh
+source "$(dirname "$0")/package_common.sh"
 
-# The highest versions of the runtime that any shipped ELF file may need.
-ceilings=(GLIBC_2.17 GLIBCXX_3.4.22 CXXABI_1.3.9)
+# The highest versions of the runtime that any shipped ELF file may need: glibc 2.17 (the first
+# for arm64), the libstdc++ of GCC 6.1 and the libgcc_s of GCC 6 on both processors (Debian 9;
+# GCC_7.0.0 came with GCC 7).
+ceilings=(GLIBC_2.17 GLIBCXX_3.4.22 CXXABI_1.3.9 GCC_4.7.0)
 
-fail() {
-  echo "FAIL: $*" >&2
-  exit 1
-}
+# The folders of the system itself, which its base package owns and removing ours leaves.
+system_folders=(/usr /usr/bin /usr/lib /usr/lib/debug /usr/lib/debug/.build-id /usr/share
+  /usr/share/doc /usr/share/licenses /usr/share/man /usr/share/man/man8)
 
-skip() {
-  echo "skipped: $*"
-  exit 77
-}
-
-# The one package in the packages folder whose name matches PATTERN.
-package() {
-  local matches
-  matches=$(find "${packages}" -maxdepth 1 -name "$1")
-  [[ -n ${matches} && $(wc -l <<<"${matches}") -eq 1 ]] ||
-    fail "expected one $1 in ${packages} (cpack --preset ${preset} makes them): ${matches}"
-  echo "${matches}"
-}
-deb=$(package 'qs-launcher_*.deb') || exit 1
-ddeb=$(package 'qs-launcher-dbgsym_*.ddeb') || exit 1
-rpm=$(package 'qs-launcher-[0-9]*.rpm') || exit 1
-debuginfo=$(package 'qs-launcher-debuginfo-*.rpm') || exit 1
-
-# extract PACKAGE... DIR: the files of the packages under DIR.
+# extract PACKAGE... DIR: the files of the packages under DIR; a package that cannot be read
+# ends the check, whoever calls this.
 extract() {
   local dir=${*: -1} package
   mkdir -p "${dir}"
   for package in "${@:1:$#-1}"; do
     case ${package} in
-      *.rpm) rpm2cpio "${package}" | (cd "${dir}" && cpio -idm --quiet) ;;
+      *.rpm) rpm2cpio "${package}" |
+        (cd "${dir}" && cpio -idm --quiet --no-absolute-filenames) ;;
       *) dpkg-deb -x "${package}" "${dir}" ;;
-    esac
+    esac || fail "cannot extract ${package}"
   done
 }
 
@@ -67,34 +53,150 @@ build_id() {
   read_elf -n "$1" | awk '/Build ID:/ {print $3}'
 }
 
-# Every compile of the launcher's own sources carries the hardening flags whose effect the binary
-# cannot show: fortify, the stack protector, stack-clash protection and the architecture's
-# control-flow protection. hardening-check finds no fortified call in the binary: glibc swaps a
-# call for its checking variant only where the compiler knows the destination's size but cannot
-# prove the call safe, and the launcher's read() and poll() are proven safe while its memcpy,
-# memmove and memset write into memory whose size is only known at run time.
+# weak_hardening CONTROL_FLOW_FLAG: reads "NAME FLAG..." lines (a compile's flags) and prints
+# "NAME: FLAG..." for each line where a hardening flag is missing or undone, naming the flag
+# that wins (the last of its family, as the compiler takes them) or "no <flag>". Families, and
+# what must win:
+#   -fstack-protector*, -fno-stack-protector        -fstack-protector-strong or -all
+#   -D_FORTIFY_SOURCE[=N], -U_FORTIFY_SOURCE         -D_FORTIFY_SOURCE=2 or =3
+#   -f[no-]stack-clash-protection                   -fstack-clash-protection
+#   amd64: -fcf-protection[=...]                    -fcf-protection or =full
+#   arm64: -mbranch-protection=...                  -mbranch-protection=standard
+# For example (amd64):
+#   a -D_FORTIFY_SOURCE=2 -fstack-protector-strong -fstack-clash-protection -fcf-protection ->
+#   a -U_FORTIFY_SOURCE -D_FORTIFY_SOURCE=2 -fstack-protector-all -fstack-clash-protection
+#     -fcf-protection=full                                                                 ->
+#   a -D_FORTIFY_SOURCE=2 -U_FORTIFY_SOURCE -fstack-protector-strong -fstack-protector
+#     -fcf-protection=branch                 -> a: -fstack-protector -U_FORTIFY_SOURCE
+#                                               no -fstack-clash-protection -fcf-protection=branch
+# (hardening_cases below holds these and more, and check_compile_flags runs them first.)
+weak_hardening() {
+  awk -v control_flow="$1" '
+    function family(flags, wins, missing) {
+      n++; flags_of[n] = "^(" flags ")$"; wins_of[n] = "^(" wins ")$"; missing_of[n] = missing
+    }
+    BEGIN {
+      family("-f(no-)?stack-protector(-[a-z]+)?", "-fstack-protector-(strong|all)",
+             "-fstack-protector-strong")
+      family("-[DU]_FORTIFY_SOURCE(=.*)?", "-D_FORTIFY_SOURCE=[23]", "-D_FORTIFY_SOURCE=2")
+      family("-f(no-)?stack-clash-protection", "-fstack-clash-protection",
+             "-fstack-clash-protection")
+      if (control_flow ~ /^-fcf-protection/)
+        family("-fcf-protection(=.*)?", "-fcf-protection(=full)?", control_flow)
+      else
+        family("-mbranch-protection=.*", "-mbranch-protection=standard", control_flow)
+    }
+    {
+      split("", last)
+      for (i = 2; i <= NF; i++)
+        for (f = 1; f <= n; f++)
+          if ($i ~ flags_of[f]) last[f] = $i
+      weak = ""
+      for (f = 1; f <= n; f++)
+        if (!(f in last)) weak = weak " no " missing_of[f]
+        else if (last[f] !~ wins_of[f]) weak = weak " " last[f]
+      if (weak != "") print $1 ":" weak
+    }'
+}
+
+# CONTROL_FLOW_FLAG|FLAGS|what weak_hardening prints for "case FLAGS". base: the three flags that
+# both processors need.
+base="-D_FORTIFY_SOURCE=2 -fstack-protector-strong -fstack-clash-protection"
+hardening_cases=(
+  "-fcf-protection|${base} -fcf-protection|"
+  "-fcf-protection|-U_FORTIFY_SOURCE -D_FORTIFY_SOURCE=3 -fstack-protector-all
+    -fstack-clash-protection -fcf-protection=full|"
+  "-fcf-protection|${base} -fcf-protection -fno-stack-protector -fno-stack-clash-protection
+    -U_FORTIFY_SOURCE -fcf-protection=none|case: -fno-stack-protector -U_FORTIFY_SOURCE
+    -fno-stack-clash-protection -fcf-protection=none"
+  "-fcf-protection|-D_FORTIFY_SOURCE=2 -U_FORTIFY_SOURCE -fstack-protector-strong
+    -fstack-protector -fcf-protection=branch|case: -fstack-protector -U_FORTIFY_SOURCE
+    no -fstack-clash-protection -fcf-protection=branch"
+  "-fcf-protection|-D_FORTIFY_SOURCE=3 -D_FORTIFY_SOURCE=1 -fstack-protector-strong
+    -fstack-protector-explicit -fno-stack-clash-protection -fstack-clash-protection
+    -fcf-protection=return|case: -fstack-protector-explicit -D_FORTIFY_SOURCE=1
+    -fcf-protection=return"
+  "-fcf-protection|-D_FORTIFY_SOURCE -fno-stack-protector -fstack-protector-strong
+    -fcf-protection=none -fcf-protection|case: -D_FORTIFY_SOURCE no -fstack-clash-protection"
+  "-fcf-protection|-O2|case: no -fstack-protector-strong no -D_FORTIFY_SOURCE=2
+    no -fstack-clash-protection no -fcf-protection"
+  "-mbranch-protection=standard|${base} -mbranch-protection=standard|"
+  "-mbranch-protection=standard|${base} -mbranch-protection=standard
+    -mbranch-protection=none|case: -mbranch-protection=none"
+  "-mbranch-protection=standard|${base} -mbranch-protection=pac-ret|case:
+    -mbranch-protection=pac-ret"
+)
+
+# Every compile of the launcher's own sources keeps the hardening flags whose effect the binary
+# cannot show: fortify, the stack protector, stack-clash protection, and the architecture's
+# control-flow protection (which check_endbr64 and check_branch_protection also find in the
+# binary). hardening-check finds no fortified call in the binary: glibc swaps a call for its
+# checking variant only where the compiler knows the destination's size but cannot prove the
+# call safe, and the launcher's read() and poll() are proven safe while its memcpy, memmove and
+# memset write into memory whose size is only known at run time.
 check_compile_flags() {
-  local database=${build_dir}/compile_commands.json count missing
-  count=$(grep -cF "\"file\": \"${source_dir}/src/" "${database}" || true)
+  local database=${build_dir}/compile_commands.json row flag flags expected got compiles count weak
+  for row in "${hardening_cases[@]}"; do
+    IFS='|' read -r flag flags expected <<<"$(tr -s '\n ' ' ' <<<"${row}")"
+    expected=${expected% }
+    got=$(weak_hardening "${flag}" <<<"case ${flags}")
+    [[ ${got} == "${expected}" ]] ||
+      fail "weak_hardening ${flag} on '${flags}': '${got}', expected '${expected}'"
+  done
+  # compile_commands.json as CMake writes it: "command" comes before "file" in each entry.
+  compiles=$(awk -v src="${source_dir}/src/" '
+    /^ *"command": / { command = $0; sub(/^ *"command": "/, "", command) }
+    /^ *"file": / { file = $2; gsub(/[",]/, "", file)
+                    if (index(file, src) == 1) print substr(file, length(src) - 3), command }' \
+    "${database}") || fail "cannot read ${database}"
+  count=$(grep -c . <<<"${compiles}" || true)
   ((count > 0)) || fail "no compile of src/ in ${database}"
-  missing=$(awk -v src="\"file\": \"${source_dir}/src/" -v flag="${control_flow_flag}" '
-    /"command":/ { command = $0 }
-    index($0, src) && !(command ~ /-D_FORTIFY_SOURCE=[23]/ && index(command, flag) &&
-                        index(command, "-fstack-protector-strong") &&
-                        index(command, "-fstack-clash-protection")) { print }' "${database}")
-  [[ -z ${missing} ]] || fail "compiled without a hardening flag: ${missing}"
-  echo "all ${count} compiles under src/ have -D_FORTIFY_SOURCE, -fstack-protector-strong," \
-    "-fstack-clash-protection and ${control_flow_flag}"
+  weak=$(weak_hardening "${control_flow_flag}" <<<"${compiles}")
+  [[ -z ${weak} ]] || fail "compiled with a hardening flag missing or undone:"$'\n'"${weak}"
+  echo "all ${count} compiles under src/ end with -D_FORTIFY_SOURCE=2, -fstack-protector-strong," \
+    "-fstack-clash-protection and ${control_flow_flag} in force"
+}
+
+# our_functions TYPES: the names of the functions defined in the objects compiled from src/,
+# whose nm type matches the regular expression TYPES (t, T: file-local or global text; W: weak).
+# They are looked up in the built launcher, which the packaged one is stripped from (same build
+# id).
+our_functions() {
+  find "${build_dir}/src" -name '*.o' -exec nm --defined-only {} + |
+    awk -v types="$1" '$2 ~ types {print $3}' | sort -u
+}
+
+# disassembly: the built launcher's code, read by the build's objdump.
+disassembly() {
+  "${objdump}" -d --no-show-raw-insn "${built_launcher}" >"${work}/disassembly" ||
+    fail "${objdump} cannot read ${built_launcher}"
+}
+
+# amd64: every function of ours that is not local to its file begins with endbr64, the landing
+# pad of an indirect call or jump under IBT; a file-local one whose address is never taken may
+# lack it.
+check_endbr64() {
+  local ours missing marked
+  ours=$(our_functions '^[TW]$') || fail "cannot list the functions of ${build_dir}/src"
+  disassembly
+  missing=$(awk -v ours="${ours}" '
+    BEGIN { split(ours, names, "\n"); for (i in names) mine[names[i]] = 1 }
+    /^[0-9a-f]+ <.*>:$/ { name = substr($2, 2, length($2) - 3); entry = name in mine; next }
+    entry && /^ +[0-9a-f]+:\t/ { if (/:\tendbr64/) marked++; else print name; entry = 0 }
+    END { print marked + 0 > "/dev/stderr" }' "${work}/disassembly" 2>"${work}/marked")
+  [[ -z ${missing} ]] || fail "functions of ours that do not begin with endbr64: ${missing}"
+  marked=$(<"${work}/marked")
+  ((marked > 0)) || fail "no function of ours begins with endbr64"
+  echo "${marked} functions of ours that are not file-local begin with endbr64"
 }
 
 # arm64: every function of ours that saves its return address signs it on entry (paciasp);
-# leaf functions save nothing and need not. Ours: defined in the objects compiled from src/,
-# looked up in the built launcher, which the packaged one is stripped from (same build id).
+# leaf functions save nothing and need not.
 check_branch_protection() {
-  local ours unsigned
-  ours=$(find "${build_dir}/src" -name '*.o' -exec nm --defined-only {} + |
-    awk '$2 ~ /^[tTwW]$/ {print $3}' | sort -u)
-  unsigned=$("${objdump}" -d --no-show-raw-insn "${built_launcher}" | awk -v ours="${ours}" '
+  local ours unsigned signed leaf
+  ours=$(our_functions '^[tTwW]$') || fail "cannot list the functions of ${build_dir}/src"
+  disassembly
+  unsigned=$(awk -v ours="${ours}" '
     BEGIN { split(ours, names, "\n"); for (i in names) mine[names[i]] = 1 }
     function finish() {
       if (name in mine) { if (saves && !signs) print name; else if (saves) signed++; else leaf++ }
@@ -102,7 +204,8 @@ check_branch_protection() {
     /^[0-9a-f]+ <.*>:$/ { finish(); name = substr($2, 2, length($2) - 3); saves = signs = 0 }
     /\tpaciasp/ { signs = 1 }
     /\t(stp|str)\t.*x30/ { saves = 1 }
-    END { finish(); printf "signed %d leaf %d\n", signed, leaf > "/dev/stderr" }' 2>"${work}/counts")
+    END { finish(); printf "signed %d leaf %d\n", signed, leaf > "/dev/stderr" }' \
+    "${work}/disassembly" 2>"${work}/counts")
   [[ -z ${unsigned} ]] || fail "functions that save their return address unsigned: ${unsigned}"
   read -r _ signed _ leaf <"${work}/counts"
   ((signed > 0)) || fail "no function of ours signs its return address"
@@ -117,9 +220,10 @@ check_Hardening() {
   # property, so the linked binary carries none either).
   hardening-check --nofortify --nocfprotection "${work}/root/usr/bin/qs_launcher"
   check_compile_flags
-  if [[ ${processor} == aarch64 ]]; then
-    check_branch_protection
-  fi
+  case ${processor} in
+    x86_64) check_endbr64 ;;
+    aarch64) check_branch_protection ;;
+  esac
 }
 
 # Both families ship the same files (rpm keeps the copyright file with the licences), the same
@@ -156,43 +260,86 @@ check_Contents() {
   ! grep -qE 'libdlog|libqueue_scheduler' "${work}/requires" || fail "requires a closed library"
   grep -q '^libc\.so\.6' "${work}/requires" && grep -q '^libstdc++\.so\.6' "${work}/requires" ||
     fail "does not require the C and C++ runtimes"
+  # The debuginfo rpm provides the build id, which dnf debuginfo-install looks for, and owns the
+  # folder of its debug file, so that erasing it removes that folder.
+  rpm -qp --provides "${debuginfo}" | tee "${work}/provides"
+  grep -qxF "debuginfo(build-id) = ${id}" "${work}/provides" ||
+    fail "the debuginfo rpm does not provide debuginfo(build-id) = ${id}"
+  rpm -qp --qf '[%{FILEMODES:perms} %{FILENAMES}\n]' "${debuginfo}" >"${work}/owned"
+  grep -qxF "drwxr-xr-x /${debug%/*}" "${work}/owned" ||
+    fail "the debuginfo rpm does not own the folder /${debug%/*}"
   echo "same files and launcher (build id ${id}) in both families; stripped, debug file in both" \
-    "debug packages; DT_NEEDED has both closed libraries; no RUNPATH"
+    "debug packages, the debuginfo rpm provides its build id and owns its folder; DT_NEEDED has" \
+    "both closed libraries; no RUNPATH"
 }
 
-# Every shipped ELF file needs at most the ceilings' versions of the C and C++ runtimes.
+# Every shipped ELF file needs at most the ceilings' versions of the C and C++ runtimes and of
+# libgcc_s, and nothing private to glibc. A row per ELF file, with its highest need of each
+# family; a FAIL line after it for each need out of bounds. Both launchers must have been read
+# and show their GLIBC needs: a readelf that reads nothing must not pass.
 check_VersionNeeds() {
-  local file needs family highest ceiling over=0
+  local file name needs family highest ceiling problems read=0 launchers=0 over=0
   extract "${deb}" "${ddeb}" "${work}/root/deb"
   extract "${rpm}" "${debuginfo}" "${work}/root/rpm"
+  find "${work}/root" -type f -print0 | sort -z >"${work}/files"
   while IFS= read -r -d '' file; do
-    read_elf -h "${file}" >/dev/null || continue
-    needs=$(read_elf -V --wide "${file}" | awk '$2 == "Name:" {print $3}' | sort -uV)
-    printf '%s:' "${file#"${work}/root/"}"
+    [[ $(od -An -tx1 -N4 "${file}") == ' 7f 45 4c 46' ]] || continue
+    name=${file#"${work}/root/"}
+    needs=$(read_elf -V --wide "${file}" | awk '$2 == "Name:" {print $3}' | sort -uV) ||
+      fail "${readelf} cannot read ${name}"
+    ((read += 1))
+    problems=()
+    printf '%s:' "${name}"
     for ceiling in "${ceilings[@]}"; do
       family=${ceiling%_*}
       highest=$(grep "^${family}_[0-9]" <<<"${needs}" | tail -n 1 || true)
       printf ' %s' "${highest:-no ${family}}"
       if [[ -n ${highest} && $(printf '%s\n' "${highest}" "${ceiling}" | sort -V | tail -n 1) != "${ceiling}" ]]; then
-        printf '\nFAIL: %s needs %s, above the ceiling %s' "${file#"${work}/root/"}" "${highest}" \
-          "${ceiling}" >&2
-        over=1
+        problems+=("${name} needs ${highest}, above the ceiling ${ceiling}")
       fi
     done
     echo
-  done < <(find "${work}/root" -type f -print0 | sort -z)
-  ((over == 0)) || fail "version needs above the ceilings ${ceilings[*]}"
+    ! grep -qx 'GLIBC_PRIVATE' <<<"${needs}" || problems+=("${name} needs GLIBC_PRIVATE")
+    if [[ ${name} == @(deb|rpm)/usr/bin/qs_launcher ]]; then
+      ((launchers += 1))
+      grep -q '^GLIBC_[0-9]' <<<"${needs}" || problems+=("${name} shows no GLIBC need")
+    fi
+    if ((${#problems[@]} > 0)); then
+      printf 'FAIL: %s\n' "${problems[@]}"
+      over=1
+    fi
+  done <"${work}/files"
+  echo "${read} ELF files read"
+  ((launchers == 2)) || fail "read ${launchers} of the 2 launchers (the .deb's and the .rpm's)"
+  ((over == 0)) ||
+    fail "version needs out of bounds or unread (ceilings ${ceilings[*]}, no GLIBC_PRIVATE)"
 }
 
-# lintian and rpmlint: no error and no warning of lintian's; no error of rpmlint's but the
-# missing signature (the publisher signs); mandoc: no message on the manual page.
+# lintian and rpmlint: no error and no warning, but rpmlint's missing signature (the publisher
+# signs); packaging/rpmlint.toml states the project's choices and filters what must stay. rpmlint
+# must finish: exit status 0, or 64 (errors found) when its only errors are no-signature, and a
+# summary that counts the same. mandoc: no message on the manual page.
 check_Lint() {
+  local status=0 unexpected summary errors warnings unsigned
   lintian --fail-on error,warning "${deb}" "${ddeb}"
   echo "lintian: no error, no warning"
-  rpmlint -c "${source_dir}/packaging/rpmlint.toml" "${rpm}" "${debuginfo}" 2>&1 |
-    tee "${work}/rpmlint" || true
-  ! grep -E ': E: ' "${work}/rpmlint" | grep -v ': E: no-signature$' >&2 ||
-    fail "rpmlint reports an error"
+  rpmlint -c "${source_dir}/packaging/rpmlint.toml" "${rpm}" "${debuginfo}" >"${work}/rpmlint" \
+    2>&1 || status=$?
+  cat "${work}/rpmlint"
+  unexpected=$(grep -E ': [EW]: ' "${work}/rpmlint" | grep -vE ': E: no-signature$' || true)
+  [[ -z ${unexpected} ]] || fail "rpmlint reports:"$'\n'"${unexpected}"
+  summary=$(grep -E '^ *2 packages and 0 specfiles checked; ' "${work}/rpmlint") ||
+    fail "rpmlint (exit status ${status}) did not finish checking the 2 rpms"
+  [[ ${summary} =~ \ ([0-9]+)\ errors,\ ([0-9]+)\ warnings ]] ||
+    fail "rpmlint's summary counts no errors and warnings: ${summary}"
+  errors=${BASH_REMATCH[1]} warnings=${BASH_REMATCH[2]}
+  unsigned=$(grep -cE ': E: no-signature$' "${work}/rpmlint" || true)
+  ((warnings == 0 && errors == unsigned)) ||
+    fail "rpmlint counts ${errors} errors and ${warnings} warnings;" \
+      "${unsigned} errors are no-signature"
+  [[ ${status} -eq 0 && ${errors} -eq 0 || ${status} -eq 64 && ${errors} -gt 0 ]] ||
+    fail "rpmlint exited with status ${status} after ${errors} errors"
+  echo "rpmlint: no warning; no error but ${unsigned}: no-signature"
   mandoc -T lint -W warning "${source_dir}/doc/qs_launcher.8"
   echo "mandoc: no message"
 }
@@ -207,38 +354,31 @@ run_packaged() {
 check_RunsOnHostRuntime() { run_packaged host; }
 check_RunsOnDebian11() { run_packaged debian11; }
 
-# No file of the packages is left: not in the system, not under ROOT.
+# check_nothing_left ROOT PACKAGE...: nothing of the packages is left under ROOT ("" for the
+# system) after their removal: no file, link or folder of theirs, but the system's own folders.
 check_nothing_left() {
-  local root=$1 file left=0
+  local root=$1 listed=${work}/listed entry left=0
   shift
-  while IFS= read -r file; do
-    if [[ -e ${root}${file} || -L ${root}${file} ]]; then
-      echo "left behind: ${root}${file}" >&2
+  extract "$@" "${listed}"
+  (cd "${listed}" && find . -mindepth 1 | sed 's#^\.##' | sort) >"${work}/listed.txt" ||
+    fail "cannot list ${listed}"
+  while IFS= read -r entry; do
+    if [[ -d ${listed}${entry} && ! -L ${listed}${entry} ]] &&
+      printf '%s\n' "${system_folders[@]}" | grep -qxF -- "${entry}"; then
+      continue
+    fi
+    if [[ -e ${root}${entry} || -L ${root}${entry} ]]; then
+      echo "left behind: ${root}${entry}"
       left=1
     fi
-  done < <(extract "$@" "${work}/listed" && cd "${work}/listed" && find . ! -type d | sed 's#^\.##')
-  ((left == 0)) || fail "files left behind after the removal"
-}
-
-# dpkg -i of both packages, the installed launcher run once on the host's runtime, dpkg --purge.
-check_DebInstallAndPurge() {
-  [[ $(id -u) -eq 0 ]] || skip "dpkg -i needs root"
-  ! dpkg-query -W qs-launcher >/dev/null 2>&1 || skip "qs-launcher was installed before"
-  local status=0
-  dpkg -i "${deb}" "${ddeb}" || status=1
-  man -w qs_launcher || status=1
-  run_once host /usr/bin/qs_launcher || status=1
-  dpkg --purge qs-launcher-dbgsym qs-launcher || status=1
-  ((status == 0)) || fail "the package did not install, run or purge"
-  [[ ! -e /usr/share/doc/qs-launcher ]] || fail "left behind: /usr/share/doc/qs-launcher"
-  check_nothing_left "" "${deb}" "${ddeb}"
-  echo "installed, ran, purged; nothing left behind"
+  done <"${work}/listed.txt"
+  ((left == 0)) || fail "entries of the packages left behind after their removal"
 }
 
 # rpm -i of both rpms into an empty root, the launcher's without its dependencies (there are none
 # there; another processor maybe), the debug package's with them: the launcher's package is what
 # it needs. The installed launcher runs once on the host's runtime; rpm -e leaves only rpm's
-# database.
+# database and the folders rpm made for the packages' files, which a system owns itself.
 check_RpmInstallAndErase() {
   [[ $(id -u) -eq 0 ]] || skip "rpm -i gives its files to root"
   local root=${work}/rpmroot rpm_root left
@@ -253,7 +393,8 @@ check_RpmInstallAndErase() {
   check_nothing_left "${root}" "${rpm}" "${debuginfo}"
   left=$(cd "${root}" && find . ! -type d ! -path './var/lib/rpm/*')
   [[ -z ${left} ]] || fail "left in the root: ${left}"
-  echo "installed into an empty root, ran, erased; only rpm's database is left"
+  echo "installed into an empty root, ran, erased; only rpm's database and the system's" \
+    "folders are left"
 }
 
 # A second build of the same source gives the same packages, byte for byte: a copy of the tree
@@ -261,7 +402,8 @@ check_RpmInstallAndErase() {
 # path, with its own copy of the sysroot, every file of it dated 2000-01-01, long before the
 # changelog's date that dates the packages (an installed file keeps its source's time), another
 # umask, time zone, locale and a clock 400 days ahead. No package holds either build's folder or
-# sysroot.
+# sysroot. The second build is the packages-only workflow (package, package-arm64), so that its
+# packages are shown to be the release workflow's too.
 check_Reproducible() {
   local copy=${work}/at/a/longer/path package status=0 path count=0
   mkdir -p "${copy}/build/sysroots"
@@ -271,11 +413,16 @@ check_Reproducible() {
   [[ $(id -u) -ne 0 ]] || chown -R nobody:nogroup "${copy}"
   (cd "${copy}" && umask 002 &&
     env -u SOURCE_DATE_EPOCH -u QS_SYSROOT_DIR TZ=UTC-14 LC_ALL=C.UTF-8 faketime -f +400d \
-      bash -c "cmake --preset ${preset} && cmake --build --preset ${preset} --target \
-        qs_launcher_packaged qs_launcher_man qs_launcher_changelog && cpack --preset ${preset}") \
+      cmake --workflow --preset "${preset/release/package}") \
     >"${work}/second.log" 2>&1 || {
     cat "${work}/second.log" >&2
     fail "the second build failed"
+  }
+  # Each generator's step says where SOURCE_DATE_EPOCH came from: the changelog, for both.
+  [[ $(grep -c 'packages dated [0-9]* (SOURCE_DATE_EPOCH, from the changelog' \
+    "${work}/second.log") -eq 2 ]] || {
+    grep 'packages dated' "${work}/second.log" >&2
+    fail "the second build's generators do not both date the packages from the changelog"
   }
   diff <(ls "${packages}") <(ls "${copy}/build/${preset}/packages") >&2 ||
     fail "the two builds wrote different sets of packages"
