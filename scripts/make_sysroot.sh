@@ -7,31 +7,62 @@
 #   QS_SYSROOT_DIR     where the sysroots go (default build/sysroots of this tree)
 #   QS_SYSROOT_MIRROR  a Debian mirror that still holds these versions, such as an archive or
 #                      snapshot mirror; by default the Debian mirror of the system's apt sources
+#   QS_SYSROOT_LOCK    another lock file, for the script's own tests
 # The system is never touched: apt runs on a private state (its own sources list, lists and
 # cache) in a scratch folder, nothing is installed, and every package's sha256 must be the
 # locked one.
 set -euo pipefail
 export LC_ALL=C
 here=$(cd "$(dirname "$0")/.." && pwd)
-lock=${here}/cmake/debian11-sysroot.lock
+lock=${QS_SYSROOT_LOCK:-${here}/cmake/debian11-sysroot.lock}
 suite=bullseye
+architectures="amd64 arm64"
 arch=${1:-}
-case ${arch} in
-  amd64 | arm64) ;;
-  *)
-    echo "usage: $0 amd64|arm64" >&2
-    exit 2
-    ;;
-esac
+if [[ ! ${arch} =~ ^[a-z0-9]+$ || " ${architectures} " != *" ${arch} "* ]]; then
+  echo "usage: $0 ${architectures// /|}" >&2
+  exit 2
+fi
 base=${QS_SYSROOT_DIR:-${here}/build/sysroots}
 sysroot=${base}/debian11-${arch}
 
+# Every line of the lock is blank, a comment, or one package: name, version, architecture and
+# sha256, once per architecture. Any other line stops the script, named: a line passed over
+# would leave its package out of the sysroot unnoticed. Each architecture needs a package.
+check_lock() {
+  awk -v file="${lock}" -v known="${architectures}" '
+    BEGIN { split(known, list, " "); for (i in list) packages[list[i]] = 0 }
+    /^[ \t]*(#|$)/ { next }
+    {
+      if (NF != 4) {
+        problem = NF " fields, not 4 (package version architecture sha256)"
+      } else if (!($3 in packages)) {
+        problem = "architecture " $3 " is none of " known
+      } else if (length($4) != 64 || $4 ~ /[^0-9a-f]/) {
+        problem = "sha256 is not 64 lowercase hex digits"
+      } else if (($1, $3) in line) {
+        problem = $1 " " $3 " again (line " line[$1, $3] ")"
+      } else {
+        line[$1, $3] = NR
+        ++packages[$3]
+        next
+      }
+      printf "%s:%d: %s: %s\n", file, NR, problem, $0
+      bad = 1
+    }
+    END {
+      for (a in packages) {
+        if (packages[a] == 0) {
+          printf "%s: no %s package\n", file, a
+          bad = 1
+        }
+      }
+      exit bad
+    }' "${lock}" >&2
+}
+check_lock
+
 # package version sha256, one line per locked package of the architecture.
-entries=$(awk -v arch="${arch}" '!/^#/ && NF == 4 && $3 == arch {print $1, $2, $4}' "${lock}")
-if [[ -z ${entries} ]]; then
-  echo "${lock} has no ${arch} package" >&2
-  exit 1
-fi
+entries=$(awk -v arch="${arch}" '!/^[ \t]*(#|$)/ && $3 == arch {print $1, $2, $4}' "${lock}")
 stamp=$( (
   echo "${entries}"
   cat "$0"
