@@ -15,7 +15,25 @@ set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_SYSTEM_PROCESSOR ${QS_PROCESSOR})
 set(CMAKE_LIBRARY_ARCHITECTURE ${QS_TRIPLET})
 
-execute_process(COMMAND ${CMAKE_CURRENT_LIST_DIR}/../scripts/make_sysroot.sh ${QS_DEBIAN_ARCH}
+# The folder of the sysroots: $QS_SYSROOT_DIR at the first configure, else build/sysroots of this
+# tree. The cache keeps it, so that a later configure (the build's own re-run, say, in a shell
+# without the variable) uses the same sysroot; -DQS_SYSROOT_DIR=... changes it. A relative path is
+# taken from the source folder, the folder that `cmake --preset` runs in.
+if(NOT "$ENV{QS_SYSROOT_DIR}" STREQUAL "")
+  get_filename_component(sysroot_dir "$ENV{QS_SYSROOT_DIR}" ABSOLUTE BASE_DIR ${CMAKE_SOURCE_DIR})
+else()
+  get_filename_component(sysroot_dir ${CMAKE_CURRENT_LIST_DIR}/../build/sysroots ABSOLUTE)
+endif()
+set(QS_SYSROOT_DIR ${sysroot_dir} CACHE PATH
+    "Folder of the Debian 11 sysroots (first configure: $QS_SYSROOT_DIR, else build/sysroots)")
+if(NOT sysroot_dir STREQUAL QS_SYSROOT_DIR AND NOT "$ENV{QS_SYSROOT_DIR}" STREQUAL "")
+  message(WARNING "QS_SYSROOT_DIR in the environment (${sysroot_dir}) is not this build's "
+                  "(${QS_SYSROOT_DIR}), which it keeps; -DQS_SYSROOT_DIR=... changes it")
+endif()
+# The compiler checks' projects read this file too, with a cache of their own: hand them the folder.
+list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES QS_SYSROOT_DIR)
+execute_process(COMMAND ${CMAKE_COMMAND} -E env QS_SYSROOT_DIR=${QS_SYSROOT_DIR}
+                        ${CMAKE_CURRENT_LIST_DIR}/../scripts/make_sysroot.sh ${QS_DEBIAN_ARCH}
                 OUTPUT_VARIABLE QS_SYSROOT OUTPUT_STRIP_TRAILING_WHITESPACE
                 COMMAND_ERROR_IS_FATAL ANY)
 set(CMAKE_SYSROOT ${QS_SYSROOT})
@@ -41,7 +59,9 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 set(QS_TEST_RUNTIME debian11 CACHE STRING "Runtime the tests run on: host or debian11")
 set_property(CACHE QS_TEST_RUNTIME PROPERTY STRINGS host debian11)
-set(QS_HOST_RUNTIME_LIBRARY_DIR /usr/lib/${QS_TRIPLET})
+include(${CMAKE_CURRENT_LIST_DIR}/c_library_dir.cmake)
+qs_c_library_dir(QS_HOST_RUNTIME_LIBRARY_DIR ${QS_TRIPLET} ${CMAKE_C_COMPILER}
+                 --target=${CMAKE_C_COMPILER_TARGET})
 set(QS_DEBIAN11_LIBRARY_DIR ${QS_SYSROOT}/usr/lib/${QS_TRIPLET})
 if(QS_PROCESSOR STREQUAL CMAKE_HOST_SYSTEM_PROCESSOR)
   set(QS_HOST_RUNTIME_RUNNER "")

@@ -145,7 +145,8 @@ TEST_P(SigtermDeliveryTest, StopsCleanly) {
     ASSERT_TRUE(process.WaitUntilReady());
     // On the runtime the build names: the release builds' tests run on Debian 11's.
     const std::string cLibrary = process.CLibraryFile();
-    EXPECT_EQ(cLibrary.rfind(RuntimeLibraryDir() + "/", 0), 0U) << cLibrary;
+    EXPECT_EQ(cLibrary.rfind(RuntimeLibraryDir() + "/", 0), 0U)
+        << "C library " << cLibrary << ", not from " << RuntimeLibraryDir();
     const std::vector<pid_t> workers = process.ThreadsNamed("qs_standin_work");
     ASSERT_EQ(workers.size(), 1U);
     if (row.showsWorkerMask) {

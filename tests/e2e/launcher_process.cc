@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -36,6 +37,13 @@ std::string ReadFile(const std::string &path) {
   std::ostringstream text;
   text << in.rdbuf();
   return text.str();
+}
+
+// PATH with its links followed, as /proc/PID/maps names a mapped file; PATH itself when it cannot
+// be resolved.
+std::string Resolved(const std::string &path) {
+  char resolved[PATH_MAX];
+  return realpath(path.c_str(), resolved) != nullptr ? resolved : path;
 }
 
 std::string MakeTempDir() {
@@ -124,7 +132,7 @@ std::vector<std::string> RequiredArgs() {
 
 std::string SamplePluginDir() { return QS_SAMPLE_PLUGIN_DIR; }
 
-std::string RuntimeLibraryDir() { return QS_RUNTIME_LIBRARY_DIR; }
+std::string RuntimeLibraryDir() { return Resolved(QS_RUNTIME_LIBRARY_DIR); }
 
 const std::vector<std::string> &Runner() {
   static const std::vector<std::string> words = {QS_RUNNER_WORDS};
@@ -296,7 +304,7 @@ std::string LauncherProcess::CLibraryFile() const {
     // libc.so.6 itself, or the versioned file it links to (libc-2.31.so).
     if (path != std::string::npos &&
         (line.compare(name + 1, 8, "libc.so.") == 0 || line.compare(name + 1, 5, "libc-") == 0)) {
-      return line.substr(path);
+      return Resolved(line.substr(path));
     }
   }
   return "";

@@ -19,7 +19,8 @@ std::vector<std::string> RequiredArgs();
 // Folder holding the sample plug-in (libvexor_scheduler.so).
 std::string SamplePluginDir();
 
-// Folder of the C runtime the tests run on: the build machine's, or the sysroot's (Debian 11).
+// Folder of the C runtime the tests run on: the build machine's, or the sysroot's (Debian 11);
+// links resolved, so that it compares with CLibraryFile() however the sysroot is reached.
 std::string RuntimeLibraryDir();
 
 // The command line that every program of this build runs through, one word per element, as ctest
@@ -86,7 +87,7 @@ class LauncherProcess {
   // open. False if that did not happen before the deadline.
   bool ReleaseInitGate(std::chrono::milliseconds deadline = std::chrono::seconds(5));
 
-  // The file the child's C library is mapped from, as /proc/PID/maps shows it; "" if none.
+  // The file the child's C library is mapped from (/proc/PID/maps), links resolved; "" if none.
   std::string CLibraryFile() const;
   // Kernel ids of the child's threads of that name; whether one of them blocks SIGTERM.
   std::vector<pid_t> ThreadsNamed(const std::string &name) const;

@@ -2,7 +2,7 @@
 # Runs an installed launcher once end to end on the stand-ins: starts it with the readiness probe
 # preloaded, waits for the probe's byte (the SIGTERM handler is installed; SigCgt must show it
 # too), checks that the launcher did not inherit the readiness FIFO and that each library named
-# is mapped from exactly that file (the C library too, when named), sends SIGTERM
+# is mapped from exactly that file, links resolved (the C library too, when named), sends SIGTERM
 # and checks the clean stop: status 0, nothing on stdout or stderr, the plug-in loaded, the exit
 # record written.
 # Usage: [QS_RUNNER=WORD;WORD...] run_once.sh LAUNCHER LD_LIBRARY_PATH PROBE LIBRARY...
@@ -63,9 +63,12 @@ mask=$(awk '/^SigCgt:/ {print $2}' "/proc/$launcher/status")
 fds=$(ls -l "/proc/$launcher/fd")
 ! grep -qF "$work/ready" <<<"$fds" || fail "inherited the readiness FIFO: $fds"
 
+# The maps name each file with its links resolved: a library reached through a link (a sysroot's
+# folder, libc.so.6 itself) is looked for as the file it leads to.
 maps=$(cat "/proc/$launcher/maps")
 for library in "$@"; do
-  grep -qF " $library" <<<"$maps" || fail "not loaded from $library"
+  file=$(realpath -e "$library") || fail "no such library: $library"
+  grep -qF " $file" <<<"$maps" || fail "not loaded from $library ($file)"
 done
 
 kill -TERM "$launcher"

@@ -41,7 +41,7 @@ run_once() {
   QS_RUNNER=${!runner} "${source_dir}/tests/install/run_once.sh" "$2" \
     "${library_dir}:${plugin_dir}" "${probe}" "${library_dir}/libdlog.so" \
     "${library_dir}/libqueue_scheduler.so" "${plugin_dir}/libvexor_scheduler.so" \
-    "$(realpath "${!libraries}/libc.so.6")"
+    "${!libraries}/libc.so.6"
 }
 
 # readelf, quiet about a debug file's empty program interpreter.
