@@ -76,15 +76,9 @@ if [[ -f ${sysroot}/.stamp && $(<"${sysroot}/.stamp") == "${stamp}" ]]; then
   exit 0
 fi
 
-# The Repo-URI of the system's own Debian suite, main component.
-system_mirror() {
-  local codename
-  codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
-  apt-get indextargets --no-release-info --format '$(REPO_URI) $(RELEASE) $(COMPONENT)' \
-    'Identifier: Packages' 2>/dev/null |
-    awk -v suite="${codename}" '$2 == suite && $3 == "main" {print $1; exit}'
-}
-mirror=${QS_SYSROOT_MIRROR:-$(system_mirror)}
+# shellcheck source=lib/debian_mirror.sh
+source "${here}/scripts/lib/debian_mirror.sh"
+mirror=${QS_SYSROOT_MIRROR:-$(debian_mirror)}
 if [[ -z ${mirror} ]]; then
   echo "no Debian mirror in the system's apt sources; set QS_SYSROOT_MIRROR" >&2
   exit 1
