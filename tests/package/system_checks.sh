@@ -25,7 +25,7 @@ source "$3"
 source "$(dirname "$0")/package_common.sh"
 [[ $(id -u) -eq 0 ]] || skip "a whole system is made and entered as root"
 
-base=$("${source_dir}/scripts/make_base.sh" "${suite}")
+base=$("${source_dir}/scripts/make_base.sh" "${suite}") || fail "no ${suite} system to check in"
 mirror=${QS_BASE_MIRROR:-$(source "${source_dir}/scripts/lib/debian_mirror.sh" && debian_mirror)}
 
 # piuparts' own verdict; on a failure its FAIL and ERROR lines, then the end of its log.
