@@ -103,6 +103,27 @@ TEST(DriverE2e, SecondSigtermDuringStopOnlySetsTheFlag) {
   EXPECT_TRUE(OnceInOrder(process.RecordLines(), {"Exit WaitShutdown", "QueueSchedule exit"}));
 }
 
+// The readiness probe preloaded into the launcher takes its variables out of the environment, so
+// that a process the queue scheduler starts neither loads the probe nor announces a SIGTERM
+// handler of its own as the launcher's readiness. The child's other variables show that it did
+// inherit the launcher's environment.
+TEST(DriverE2e, ChildOfTheLibraryInheritsNoProbeVariables) {
+  LaunchOptions options;
+  options.args = RequiredArgs();
+  options.env = {{"QS_STANDIN_SPAWN_CHILD", "1"}};
+  const RunOutcome run = RunUntilSigterm(options);
+  ExpectCleanStop(run);
+  const int at = FindLine(run.records, "queue scheduler stand-in: child process inherited ");
+  ASSERT_GE(at, 0) << "no child process ran";
+  const std::string line = run.records[static_cast<size_t>(at)] + " ";
+  const std::string names = line.substr(line.find(" inherited ") + 10);
+  EXPECT_NE(names.find(" QS_STANDIN_SPAWN_CHILD "), std::string::npos) << names;
+  for (const std::string name : {"LD_PRELOAD", "QS_READY_FIFO"}) {
+    EXPECT_EQ(names.find(" " + name + " "), std::string::npos)
+        << name << " reached a child process of the launcher:" << names;
+  }
+}
+
 // Where a SIGTERM meets the launcher, each row a test of its own; every one ends in the clean stop.
 // A parent may leave SIGTERM blocked across exec: the wait unblocks it, so a SIGTERM sent during
 // start-up (held pending until then) or once ready still stops cleanly. The worker thread of the

@@ -139,12 +139,18 @@ const std::vector<std::string> &Runner() {
   return words;
 }
 
+const std::vector<std::string> &HostRuntimeRunner() {
+  static const std::vector<std::string> words = {QS_HOST_RUNNER_WORDS};
+  return words;
+}
+
 bool ForeignProcessor() { return QS_FOREIGN_PROCESSOR != 0; }
 
 LauncherProcess::LauncherProcess(const LaunchOptions &options) : dir_(MakeTempDir()) {
-  // Through the build's runner, as ctest runs the tests: no binfmt_misc registration is assumed
-  // for a launcher of another processor, and another runtime's loader is named explicitly.
-  std::vector<std::string> argv = Runner();
+  // Through the build's runner, as ctest runs the tests (or the host runtime's, if asked): no
+  // binfmt_misc registration is assumed for a launcher of another processor, and another
+  // runtime's loader is named explicitly.
+  std::vector<std::string> argv = options.hostRuntime ? HostRuntimeRunner() : Runner();
   argv.insert(argv.end(), options.wrapper.begin(), options.wrapper.end());
   argv.push_back(QS_LAUNCHER_PATH);
   argv.insert(argv.end(), options.args.begin(), options.args.end());

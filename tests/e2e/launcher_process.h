@@ -28,6 +28,10 @@ std::string RuntimeLibraryDir();
 // runtime with its arguments. Empty: programs run directly.
 const std::vector<std::string> &Runner();
 
+// The command line that puts a program of this build on the build machine's own runtime: the
+// emulator of another processor, or nothing.
+const std::vector<std::string> &HostRuntimeRunner();
+
 // The launcher is built for another processor and runs under the user-mode emulator, whose /proc
 // view of a process shows the emulator's own signal state, not the program's. (Through another
 // runtime's loader the launcher is the process itself, and /proc shows its own state.)
@@ -44,6 +48,9 @@ struct LaunchOptions {
   std::string libraryPath;
   // Program and options that run the launcher (a memory checker, say); empty: run it directly.
   std::vector<std::string> wrapper;
+  // Through HostRuntimeRunner() instead of Runner(): on the build machine's own C runtime,
+  // whichever the tests run on.
+  bool hostRuntime = false;
   // Start the child with SIGTERM blocked, as a careless parent may (the mask survives exec).
   bool sigtermBlocked = false;
   // Hold the stand-in queue scheduler's start until ReleaseInitGate() (QS_STANDIN_INIT_GATE).

@@ -1,5 +1,6 @@
 // Each test runs in its own process (ctest runs one test per invocation), so the process-wide
-// shutdown flag starts false in each.
+// shutdown flag starts false in each. A test that is to be repeated in one process
+// (--gtest_repeat) waits in a child process of its own.
 #include "main/shutdown_wait.h"
 
 #include <fcntl.h>
@@ -14,12 +15,17 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
 #include <fstream>
+#include <mutex>
 #include <optional>
 #include <ostream>
 #include <string>
 #include <thread>
 #include <utility>
+#include <vector>
 
 #include "asleep_in_poll.h"
 #include "doubles/recorder.h"
@@ -39,29 +45,56 @@ TEST_F(ShutdownWaitTest, SigtermToTheProcessEndsTheWait) {
   EXPECT_EQ(test_doubles::Messages(), std::vector<std::string>{"Exit WaitShutdown"});
 }
 
-// The closed libraries run threads of their own: the signal may be handled on any of them. Sent
-// once the waiter sleeps, so that only the handler's wake-up can end the wait.
-TEST_F(ShutdownWaitTest, SigtermHandledOnAnotherThreadWakesTheWaiter) {
-  std::atomic<bool> done{false};
+// Looks at /proc once a millisecond, asleep in between, until the waiter sleeps in poll().
+void AwaitAsleepInPoll(pid_t waiter) {
+  const unit::Deadline asleep("the waiter asleep in poll()");
+  while (!test_support::AsleepInPoll(getpid(), waiter)) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+}
+
+// Exit status 0 when the wait, asleep in poll(), ends by a SIGTERM handled on another thread and
+// writes its one record; 1 otherwise (the reason on stderr). Neither thread spins: the signalling
+// thread sleeps until the waiter has returned, and the Deadline ends a wait that never does.
+[[noreturn]] void WakeFromAnotherThread() {
   const auto waiter = static_cast<pid_t>(syscall(SYS_gettid));
-  std::thread other([&done, waiter] {
-    unit::AwaitSigtermHandler();
-    {
-      const unit::Deadline asleep("the waiter asleep in poll()");
-      while (!test_support::AsleepInPoll(getpid(), waiter)) {
-        std::this_thread::yield();
-      }
-    }
+  std::mutex mutex;
+  std::condition_variable returned;
+  bool sent = false;
+  bool done = false;
+  std::thread other([&] {
+    AwaitAsleepInPoll(waiter);
     const unit::Deadline stopped("WaitShutdown returned after SIGTERM on another thread");
+    std::unique_lock<std::mutex> lock(mutex);
+    sent = true;
     pthread_kill(pthread_self(), SIGTERM);
-    while (!done.load()) {
-      std::this_thread::yield();
-    }
+    returned.wait(lock, [&done] { return done; });
   });
   qs_launcher::WaitShutdown();
-  done.store(true);
+  {
+    const std::lock_guard<std::mutex> lock(mutex);
+    if (!sent) {
+      std::fprintf(stderr, "WaitShutdown returned before any SIGTERM: the flag was set already\n");
+      std::_Exit(1);
+    }
+    done = true;
+  }
+  returned.notify_one();
   other.join();
-  EXPECT_EQ(test_doubles::Messages().size(), 1U);
+  const std::vector<std::string> records = test_doubles::Messages();
+  if (records != std::vector<std::string>{"Exit WaitShutdown"}) {
+    std::fprintf(stderr, "%zu records, not the one \"Exit WaitShutdown\"\n", records.size());
+    std::_Exit(1);
+  }
+  std::_Exit(0);
+}
+
+// The closed libraries run threads of their own: the signal may be handled on any of them. Sent
+// once the waiter sleeps, so that only the handler's wake-up can end the wait. It waits in a child
+// process (the death test's fork), which leaves this process's shutdown flag false: the test can
+// be repeated.
+TEST_F(ShutdownWaitTest, SigtermHandledOnAnotherThreadWakesTheWaiter) {
+  EXPECT_EXIT(WakeFromAnotherThread(), ::testing::ExitedWithCode(0), "");
 }
 
 // The two descriptors the next pipe2() gets: the kernel hands out the lowest free numbers, the

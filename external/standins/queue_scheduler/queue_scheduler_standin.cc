@@ -8,8 +8,12 @@
 //   QS_STANDIN_WORKER_THREAD=1   a successful start runs one idle worker thread, named
 //                                "qs_standin_work", until WaitForStop(), as the real library
 //                                runs threads of its own
+//   QS_STANDIN_SPAWN_CHILD=1     a successful start forks a child process, as the real library
+//                                may start processes, and logs the names of the environment
+//                                variables the child inherited
 #include <fcntl.h>
 #include <pthread.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -83,6 +87,56 @@ void PassInitGate() {
   close(fd);
 }
 
+// The child only reads its memory, writes the pipe and exits: after a fork only
+// async-signal-safe calls are allowed.
+[[noreturn]] void WriteEnvironmentNames(int fd) {
+  for (char **entry = environ; *entry != nullptr; ++entry) {
+    const char *end = *entry;
+    while (*end != '\0' && *end != '=') {
+      ++end;
+    }
+    const ssize_t separator = write(fd, " ", 1);
+    const ssize_t name = write(fd, *entry, static_cast<size_t>(end - *entry));
+    (void)separator;
+    (void)name;
+  }
+  _exit(0);
+}
+
+// Logs "child process inherited NAME NAME ...", the names of a forked child's environment.
+void ReportChildEnvironment() {
+  int fds[2];
+  if (pipe2(fds, O_CLOEXEC) != 0) {
+    STANDIN_LOG(kLevelError, "queue scheduler stand-in: cannot make a pipe for the child");
+    return;
+  }
+  const pid_t child = fork();
+  if (child == 0) {
+    WriteEnvironmentNames(fds[1]);
+  }
+  close(fds[1]);
+  if (child < 0) {
+    close(fds[0]);
+    STANDIN_LOG(kLevelError, "queue scheduler stand-in: cannot start a child process");
+    return;
+  }
+  std::string names;
+  char buffer[256];
+  ssize_t got = 0;
+  while ((got = read(fds[0], buffer, sizeof(buffer))) != 0) {
+    if (got > 0) {
+      names.append(buffer, static_cast<size_t>(got));
+    } else if (errno != EINTR) {
+      break;
+    }
+  }
+  close(fds[0]);
+  int status = 0;
+  while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  }
+  STANDIN_LOG(kLevelInfo, "queue scheduler stand-in: child process inherited%s", names.c_str());
+}
+
 // What a running queue scheduler holds: its own copy of the start record and a worker.
 struct SchedulerState {
   InitQsParams params;
@@ -135,6 +189,9 @@ int32_t QueueScheduleInterface::InitQueueScheduler(const InitQsParams &params) {
               "devIds=%zu otherDeviceId=%u withOtherDevice=%d",
               params.deviceId_, params.hostPid_, params.groupName_.c_str(), params.devIds_.size(),
               params.otherDeviceId_, params.withOtherDevice_ ? 1 : 0);
+  if (EnvNumber("QS_STANDIN_SPAWN_CHILD", 0) == 1) {
+    ReportChildEnvironment();  // before the worker starts, while the process has one thread
+  }
   StopWorker();
   g_state = std::make_unique<SchedulerState>();
   g_state->params = params;
