@@ -108,8 +108,20 @@ check_reports() {
   fi
 }
 
+# Every test has a label, so that ctest -L runs each kind alone (doc/testing.md): ctest lists
+# none when asked for the tests without one.
+check_labels() {
+  local unlabelled
+  unlabelled=$(ctest --test-dir "build/$1" -N -LE . | grep -E '^ *Test +#' || true)
+  [[ -z ${unlabelled} ]] || {
+    printf 'tests without a label in build/%s:\n%s\n' "$1" "${unlabelled}" >&2
+    return 1
+  }
+}
+
 run_ci() {
   configure_and_build ci
+  check_labels ci
   counted ctest --preset ci -j2
 }
 
@@ -118,6 +130,7 @@ run_ci() {
 run_release() {
   rm -rf "build/$1"
   CTEST_PARALLEL_LEVEL=2 counted cmake --workflow --preset "$1"
+  check_labels "$1"
 }
 
 run_asan() {
