@@ -111,8 +111,11 @@ check_reports() {
 # Every test has a label, so that ctest -L runs each kind alone (doc/testing.md): ctest lists
 # none when asked for the tests without one.
 check_labels() {
-  local unlabelled
+  local unlabelled log=build/$1/Testing/Temporary/LastTest.log
+  # Even ctest -N writes a LastTest.log: the last run's log stands aside meanwhile.
+  [[ ! -f ${log} ]] || mv "${log}" "${log}.run"
   unlabelled=$(ctest --test-dir "build/$1" -N -LE . | grep -E '^ *Test +#' || true)
+  [[ ! -f ${log}.run ]] || mv "${log}.run" "${log}"
   [[ -z ${unlabelled} ]] || {
     printf 'tests without a label in build/%s:\n%s\n' "$1" "${unlabelled}" >&2
     return 1
