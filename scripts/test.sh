@@ -130,10 +130,26 @@ run_ci() {
 
 # A release workflow from a clean build folder: configure, build, package, then every test and
 # package check. Its ctest runs two at a time, as the other stages do.
+# What a test that installed into or removed from this machine's own package databases would
+# change: dpkg's status and its log, which grows with every action, and rpm's database.
+package_databases() {
+  local rpmdb
+  rpmdb=$(rpm --eval '%_dbpath' 2>/dev/null)/rpmdb.sqlite
+  sha256sum /var/lib/dpkg/status
+  echo "/var/log/dpkg.log: $(wc -c </var/log/dpkg.log 2>/dev/null || echo none) bytes"
+  [[ ! -f ${rpmdb} ]] || sha256sum "${rpmdb}"
+}
+
 run_release() {
+  local before
   rm -rf "build/$1"
+  before=$(package_databases)
   CTEST_PARALLEL_LEVEL=2 counted cmake --workflow --preset "$1"
   check_labels "$1"
+  diff <(echo "${before}") <(package_databases) >&2 || {
+    echo "the $1 workflow changed this machine's package databases" >&2
+    return 1
+  }
 }
 
 run_asan() {
