@@ -45,8 +45,11 @@ echo "making the ${suite} base from ${mirror}" >&2
 partial=$(mktemp "${base}.XXXXXX")
 trap 'rm -f "${partial}"' EXIT
 start=${SECONDS}
-mmdebstrap --quiet --variant=apt --mode=root --architectures=amd64 --format=tar \
-  "${suite}" - "${mirror}" | gzip -6n >"${partial}"
+# In a mount namespace of its own, so that what mmdebstrap mounts in the new system goes with it
+# even when it is killed; neither it nor gzip holds the lock, which is this script's alone.
+unshare --mount --propagation private mmdebstrap --quiet --variant=apt --mode=root \
+  --architectures=amd64 --format=tar "${suite}" - "${mirror}" {lock_fd}>&- |
+  gzip -6n >"${partial}" {lock_fd}>&-
 chmod 0644 "${partial}"
 mv "${partial}" "${base}"
 echo "${stamp}" >"${base}.stamp"

@@ -24,8 +24,9 @@ scripts/install_deps.sh
 # making them is mostly downloading. The checks wait for a base still being made.
 if [[ $(id -u) -eq 0 ]]; then
   mkdir -p build
+  # Each in a process group of its own, which an early end of the run stops whole.
   for suite in bullseye bookworm trixie; do
-    scripts/make_base.sh "${suite}" >"build/base-${suite}.log" 2>&1 &
+    setsid scripts/make_base.sh "${suite}" >"build/base-${suite}.log" 2>&1 &
   done
 fi
 
@@ -42,9 +43,10 @@ started=0
 summary() {
   local status=$?
   # A base still being made when the run ends early.
-  local running
-  mapfile -t running < <(jobs -pr)
-  ((${#running[@]} == 0)) || kill "${running[@]}" 2>/dev/null || true
+  local job
+  for job in $(jobs -pr); do
+    kill -- "-${job}" 2>/dev/null || true
+  done
   if [[ -n ${current} ]]; then
     timings+=("$(printf '%-8s %4d s  FAILED' "${current}" $((SECONDS - started)))")
   fi

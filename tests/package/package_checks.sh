@@ -58,17 +58,20 @@ build_id() {
 # that wins (the last of its family, as the compiler takes them) or "no <flag>". Families, and
 # what must win:
 #   -fstack-protector*, -fno-stack-protector        -fstack-protector-strong or -all
-#   -D_FORTIFY_SOURCE[=N], -U_FORTIFY_SOURCE         -D_FORTIFY_SOURCE=2 or =3
+#   [-Wp,]-D_FORTIFY_SOURCE[=N], [-Wp,]-U_FORTIFY_SOURCE   [-Wp,]-D_FORTIFY_SOURCE=2 or =3
 #   -f[no-]stack-clash-protection                   -fstack-clash-protection
 #   amd64: -fcf-protection[=...]                    -fcf-protection or =full
 #   arm64: -mbranch-protection=...                  -mbranch-protection=standard
+#   -O[level]                                       any but -O0: fortify needs the optimiser
 # For example (amd64):
-#   a -D_FORTIFY_SOURCE=2 -fstack-protector-strong -fstack-clash-protection -fcf-protection ->
-#   a -U_FORTIFY_SOURCE -D_FORTIFY_SOURCE=2 -fstack-protector-all -fstack-clash-protection
+#   a -O2 -D_FORTIFY_SOURCE=2 -fstack-protector-strong -fstack-clash-protection
+#     -fcf-protection                                                                      ->
+#   a -O2 -U_FORTIFY_SOURCE -D_FORTIFY_SOURCE=2 -fstack-protector-all -fstack-clash-protection
 #     -fcf-protection=full                                                                 ->
-#   a -D_FORTIFY_SOURCE=2 -U_FORTIFY_SOURCE -fstack-protector-strong -fstack-protector
-#     -fcf-protection=branch                 -> a: -fstack-protector -U_FORTIFY_SOURCE
+#   a -O2 -D_FORTIFY_SOURCE=2 -U_FORTIFY_SOURCE -fstack-protector-strong -fstack-protector
+#     -fcf-protection=branch -O0             -> a: -fstack-protector -U_FORTIFY_SOURCE
 #                                               no -fstack-clash-protection -fcf-protection=branch
+#                                               -O0
 # (hardening_cases below holds these and more, and check_compile_flags runs them first.)
 weak_hardening() {
   awk -v control_flow="$1" '
@@ -78,13 +81,15 @@ weak_hardening() {
     BEGIN {
       family("-f(no-)?stack-protector(-[a-z]+)?", "-fstack-protector-(strong|all)",
              "-fstack-protector-strong")
-      family("-[DU]_FORTIFY_SOURCE(=.*)?", "-D_FORTIFY_SOURCE=[23]", "-D_FORTIFY_SOURCE=2")
+      family("(-Wp,)?-[DU]_FORTIFY_SOURCE(=.*)?", "(-Wp,)?-D_FORTIFY_SOURCE=[23]",
+             "-D_FORTIFY_SOURCE=2")
       family("-f(no-)?stack-clash-protection", "-fstack-clash-protection",
              "-fstack-clash-protection")
       if (control_flow ~ /^-fcf-protection/)
         family("-fcf-protection(=.*)?", "-fcf-protection(=full)?", control_flow)
       else
         family("-mbranch-protection=.*", "-mbranch-protection=standard", control_flow)
+      family("-O([0-9]|s|z|g|fast)?", "-O([1-9]|s|z|g|fast)?", "-O2")
     }
     {
       split("", last)
@@ -101,23 +106,28 @@ weak_hardening() {
 
 # CONTROL_FLOW_FLAG|FLAGS|what weak_hardening prints for "case FLAGS". base: the three flags that
 # both processors need.
-base="-D_FORTIFY_SOURCE=2 -fstack-protector-strong -fstack-clash-protection"
+base="-O2 -D_FORTIFY_SOURCE=2 -fstack-protector-strong -fstack-clash-protection"
 hardening_cases=(
   "-fcf-protection|${base} -fcf-protection|"
-  "-fcf-protection|-U_FORTIFY_SOURCE -D_FORTIFY_SOURCE=3 -fstack-protector-all
+  "-fcf-protection|-O2 -U_FORTIFY_SOURCE -D_FORTIFY_SOURCE=3 -fstack-protector-all
     -fstack-clash-protection -fcf-protection=full|"
   "-fcf-protection|${base} -fcf-protection -fno-stack-protector -fno-stack-clash-protection
     -U_FORTIFY_SOURCE -fcf-protection=none|case: -fno-stack-protector -U_FORTIFY_SOURCE
     -fno-stack-clash-protection -fcf-protection=none"
-  "-fcf-protection|-D_FORTIFY_SOURCE=2 -U_FORTIFY_SOURCE -fstack-protector-strong
-    -fstack-protector -fcf-protection=branch|case: -fstack-protector -U_FORTIFY_SOURCE
-    no -fstack-clash-protection -fcf-protection=branch"
-  "-fcf-protection|-D_FORTIFY_SOURCE=3 -D_FORTIFY_SOURCE=1 -fstack-protector-strong
+  "-fcf-protection|-O2 -D_FORTIFY_SOURCE=2 -U_FORTIFY_SOURCE -fstack-protector-strong
+    -fstack-protector -fcf-protection=branch -O0|case: -fstack-protector -U_FORTIFY_SOURCE
+    no -fstack-clash-protection -fcf-protection=branch -O0"
+  "-fcf-protection|-Os -D_FORTIFY_SOURCE=3 -D_FORTIFY_SOURCE=1 -fstack-protector-strong
     -fstack-protector-explicit -fno-stack-clash-protection -fstack-clash-protection
     -fcf-protection=return|case: -fstack-protector-explicit -D_FORTIFY_SOURCE=1
     -fcf-protection=return"
   "-fcf-protection|-D_FORTIFY_SOURCE -fno-stack-protector -fstack-protector-strong
-    -fcf-protection=none -fcf-protection|case: -D_FORTIFY_SOURCE no -fstack-clash-protection"
+    -fcf-protection=none -fcf-protection|case: -D_FORTIFY_SOURCE no -fstack-clash-protection
+    no -O2"
+  "-fcf-protection|-Wp,-D_FORTIFY_SOURCE=2 -O2 -fstack-protector-strong -fstack-clash-protection
+    -fcf-protection|"
+  "-fcf-protection|${base} -fcf-protection -Wp,-U_FORTIFY_SOURCE -O0 -Og|case:
+    -Wp,-U_FORTIFY_SOURCE"
   "-fcf-protection|-O2|case: no -fstack-protector-strong no -D_FORTIFY_SOURCE=2
     no -fstack-clash-protection no -fcf-protection"
   "-mbranch-protection=standard|${base} -mbranch-protection=standard|"
