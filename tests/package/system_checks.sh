@@ -9,7 +9,7 @@
 #               must show that the plug-in registered, take SIGTERM and exit 0; apt-get purge
 #               must then leave the system as it was
 # The systems come from scripts/make_base.sh (made once, then kept). Exit status 77: the check
-# cannot run here (not root; ctest: skipped).
+# cannot run here (not root, or no mount namespace can be made; ctest: skipped).
 # Usage: system_checks.sh CHECK SUITE CONF   (CONF: package_checks.conf of the build)
 set -euo pipefail
 # In a mount namespace of its own: the file systems mounted into a system (/proc, and piuparts'
