@@ -2,14 +2,49 @@
 # The checks of the packages of one release build; tests/package/CMakeLists.txt runs each as the
 # ctest test package.CHECK. Exit status 77: the check cannot run here (ctest: skipped).
 # Usage: package_checks.sh CHECK CONF   (CONF: package_checks.conf of the build)
+# CHECK is a name, or NAME.SUITE for the checks that install the amd64 .deb into a whole Debian
+# system of their own, never into the build machine (Piuparts, Deployment; see below).
 set -euo pipefail
 # One stream, so that ctest shows every message where it was written.
 exec 2>&1
 check=$1
+# The whole-system checks run in a mount namespace of their own: the file systems mounted into a
+# system (/proc, and piuparts' own) go with the check, even when it is killed.
+if [[ ${check} == *.* && $(id -u) -eq 0 && -z ${QS_OWN_MOUNTS:-} ]]; then
+  if ! unshare --mount true 2>/dev/null; then
+    echo "skipped: no mount namespace of its own can be made here"
+    exit 77
+  fi
+  QS_OWN_MOUNTS=1 exec unshare --mount --propagation private bash "$0" "$@"
+fi
 # shellcheck source=/dev/null
 source "$2"
-# shellcheck source=package_common.sh
-source "$(dirname "$0")/package_common.sh"
+packages=${build_dir}/packages
+work=$(mktemp -d "${TMPDIR:-/tmp}/qs_package.XXXXXX")
+trap 'rm -rf "${work}"' EXIT
+
+fail() {
+  echo "FAIL: $*" >&2
+  exit 1
+}
+
+skip() {
+  echo "skipped: $*"
+  exit 77
+}
+
+# The one package in the packages folder whose name matches PATTERN.
+package() {
+  local matches
+  matches=$(find "${packages}" -maxdepth 1 -name "$1")
+  [[ -n ${matches} && $(wc -l <<<"${matches}") -eq 1 ]] ||
+    fail "expected one $1 in ${packages} (cpack --preset ${preset} makes them): ${matches}"
+  echo "${matches}"
+}
+deb=$(package 'qs-launcher_*.deb') || exit 1
+ddeb=$(package 'qs-launcher-dbgsym_*.ddeb') || exit 1
+rpm=$(package 'qs-launcher-[0-9]*.rpm') || exit 1
+debuginfo=$(package 'qs-launcher-debuginfo-*.rpm') || exit 1
 
 # The highest versions of the runtime that any shipped ELF file may need: glibc 2.17 (the first
 # for arm64), the libstdc++ of GCC 6.1 and the libgcc_s of GCC 6 on both processors (Debian 9;
@@ -460,4 +495,161 @@ check_Reproducible() {
     "locale and clock gave byte-identical packages; none holds a build folder or a sysroot"
 }
 
-"check_${check}"
+# The whole-system checks, NAME.SUITE: the amd64 .deb in a Debian system of SUITE (bullseye,
+# bookworm, trixie), made once by scripts/make_base.sh and kept.
+#   Piuparts    piuparts installs the .deb and its -dbgsym package into a fresh system, purges
+#               them and looks for anything left behind
+#   Deployment  apt-get installs the .deb, the stand-ins go into /opt/vendor/lib and the sample
+#               plug-in into /opt/vendor/plugins, and both deployment examples of the manual page
+#               run as the page writes them: the launcher must show that the plug-in registered,
+#               take SIGTERM and exit 0; apt-get purge must then leave the system as it was
+
+# shellcheck source=../../scripts/lib/debian_mirror.sh
+source "${source_dir}/scripts/lib/debian_mirror.sh"
+
+# whole_system SUITE: base, the caller's, is the path of the base of SUITE, made first if need
+# be; as root only.
+whole_system() {
+  [[ $(id -u) -eq 0 ]] || skip "a whole system is made and entered as root"
+  base=$("${source_dir}/scripts/make_base.sh" "$1") || fail "no $1 system to check in"
+}
+
+# piuparts' own verdict; on a failure its FAIL and ERROR lines, then the end of its log.
+check_Piuparts() {
+  local suite=$1 base mirror
+  whole_system "${suite}"
+  mirror=${QS_BASE_MIRROR:-$(debian_mirror)}
+  [[ -n ${mirror} ]] || fail "no Debian mirror in the system's apt sources; set QS_BASE_MIRROR"
+  # piuparts takes package files by their .deb name only.
+  cp "${deb}" "${work}/"
+  cp "${ddeb}" "${work}/$(basename "${ddeb}" .ddeb).deb"
+  # Debian 13's debconf keeps a scratch folder of its own, which this piuparts (Debian 12's)
+  # does not yet know as debconf's and would take for something the packages left behind.
+  if ! (cd "${work}" && piuparts --distribution="${suite}" --mirror="${mirror}" \
+    --basetgz="${base}" --no-upgrade-test --ignore=/var/cache/debconf/tmp.ci/ \
+    ./*.deb) >"${work}/piuparts.log" 2>&1; then
+    grep -E ' (FAIL|ERROR): ' "${work}/piuparts.log" >&2 || true
+    tail -n 40 "${work}/piuparts.log" >&2
+    fail "piuparts on ${suite}"
+  fi
+  grep -E ' PASS: ' "${work}/piuparts.log"
+}
+
+root=${work}/root
+# The scratch folder with the root in it, /proc inside the root taken down first.
+leave_root() {
+  ! mountpoint -q "${root}/proc" || umount -l "${root}/proc"
+  rm -rf --one-file-system "${work}"
+}
+
+in_root() {
+  chroot "${root}" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin "$@"
+}
+
+# The files and folders of the system, apart from the state that installing and running changes
+# by design (dpkg's and apt's records, logs, caches) and what the deployment itself adds.
+snapshot() {
+  (cd "${root}" && find . -path ./proc -prune -o -path ./tmp -prune -o -path ./var/lib/dpkg \
+    -prune -o -path ./var/lib/apt -prune -o -path ./var/cache -prune -o -path ./var/log -prune \
+    -o -path ./opt/vendor -prune -o -path ./etc/ld.so.cache -prune \
+    -o -path ./etc/ld.so.conf.d/qs-vendor.conf -prune -o -print | sort)
+}
+
+# example_block N: the Nth example of the manual page that the package checks run (the blocks
+# after the comment that says so), as a shell reads it.
+example_block() {
+  awk -v want="$1" '
+    /^\.\\" The package checks run this block/ { marked = 1 }
+    marked && /^\.Bd -literal/ { inside = 1; count++; next }
+    inside && /^\.Ed/ { inside = 0; if (count == want) exit; next }
+    inside && count == want { print }' "${source_dir}/doc/qs_launcher.8" |
+    sed -e 's/\\-/-/g' -e 's/\\e/\\/g' -e 's/\\&//g'
+}
+
+# running PID: the process is there and has not ended (a child that has ended stays a zombie
+# until it is waited for, and kill -0 still finds it).
+running() {
+  local state
+  state=$(awk '{print $3}' "/proc/$1/stat" 2>/dev/null) && [[ ${state} != Z ]]
+}
+
+# end_all PID: the process's children, then the process itself.
+end_all() {
+  pkill -KILL -P "$1" || true
+  kill -KILL "$1" 2>/dev/null || true
+}
+
+# run_example N: runs that example in the system; the last command of each is the launcher,
+# which runs until it is stopped. Ready is what the page says: SIGTERM caught (SigCgt); then it
+# gets SIGTERM and must exit 0 within 10 s, with the plug-in's record and the exit record.
+run_example() {
+  local n=$1 script shell launcher='' status=0 mask deadline=$((SECONDS + 20))
+  script=$(example_block "${n}")
+  [[ -n ${script} ]] || fail "no example ${n} in the manual page"
+  printf 'example %d:\n%s\n' "${n}" "${script}"
+  # chroot, env and the shell replace each other: $! is the shell.
+  chroot "${root}" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin /bin/sh -ec "${script}" \
+    >"${work}/out.${n}" 2>"${work}/records.${n}" &
+  shell=$!
+  # The shell runs the launcher as its child, or becomes it.
+  while ((SECONDS < deadline)) && running "${shell}"; do
+    if [[ $(cat "/proc/${shell}/comm" 2>/dev/null) == qs_launcher ]]; then
+      launcher=${shell}
+    else
+      launcher=$(pgrep -P "${shell}" -x qs_launcher || true)
+    fi
+    mask=$(awk '/^SigCgt:/ {print $2}' "/proc/${launcher:-0}/status" 2>/dev/null || true)
+    (((0x${mask:-0} >> 14) & 1)) && break
+    launcher=
+    sleep 0.01
+  done
+  if [[ -n ${launcher} ]]; then
+    kill -TERM "${launcher}"
+    deadline=$((SECONDS + 10))
+    while ((SECONDS < deadline)) && running "${shell}"; do
+      sleep 0.01
+    done
+  fi
+  # Not ready, or not stopped in time: the shell and what it started end here.
+  ! running "${shell}" || end_all "${shell}"
+  wait "${shell}" || status=$?
+  cat "${work}/out.${n}" "${work}/records.${n}"
+  [[ -n ${launcher} ]] || fail "example ${n}: the launcher was not ready in 20 s (status ${status})"
+  ((status != 137)) || fail "example ${n}: no exit within 10 s of SIGTERM"
+  ((status == 0)) || fail "example ${n}: exit status ${status}"
+  grep -q 'RegVexorSchedulerModuleCallBack success' "${work}/records.${n}" ||
+    fail "example ${n}: no record that the plug-in registered"
+  grep -q 'QueueSchedule exit' "${work}/records.${n}" || fail "example ${n}: no exit record"
+}
+
+check_Deployment() {
+  local suite=$1 base
+  whole_system "${suite}"
+  trap leave_root EXIT
+  mkdir -p "${root}"
+  tar -xzf "${base}" -C "${root}"
+  mount -t proc proc "${root}/proc"
+  snapshot >"${work}/before"
+  cp "${deb}" "${root}/tmp/"
+  in_root apt-get install -y -q "./tmp/$(basename "${deb}")" >"${work}/apt.log" 2>&1 || {
+    cat "${work}/apt.log" >&2
+    fail "apt-get install of the .deb"
+  }
+  mkdir -p "${root}/opt/vendor/lib" "${root}/opt/vendor/plugins"
+  cp "${library_dir}/libdlog.so" "${library_dir}/libqueue_scheduler.so" "${root}/opt/vendor/lib/"
+  cp "${plugin_dir}/libvexor_scheduler.so" "${root}/opt/vendor/plugins/"
+  run_example 1
+  run_example 2
+  in_root apt-get purge -y -q qs-launcher >"${work}/apt.log" 2>&1 || {
+    cat "${work}/apt.log" >&2
+    fail "apt-get purge"
+  }
+  snapshot >"${work}/after"
+  diff "${work}/before" "${work}/after" >&2 || fail "apt-get purge left the system changed"
+  echo "${suite}: installed with apt-get, both examples of the manual page ran, purged;" \
+    "nothing left behind"
+}
+
+# Hardening, or Piuparts bookworm for Piuparts.bookworm.
+IFS=. read -r name suite <<<"${check}"
+"check_${name}" ${suite:+"${suite}"}
