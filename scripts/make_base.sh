@@ -36,11 +36,7 @@ if [[ -f ${base} && -f ${base}.stamp && $(<"${base}.stamp") == "${stamp}" ]]; th
   exit 0
 fi
 
-mirror=${QS_BASE_MIRROR:-$(debian_mirror)}
-if [[ -z ${mirror} ]]; then
-  echo "no Debian mirror in the system's apt sources; set QS_BASE_MIRROR" >&2
-  exit 1
-fi
+mirror=$(debian_mirror QS_BASE_MIRROR)
 echo "making the ${suite} base from ${mirror}" >&2
 partial=$(mktemp "${base}.XXXXXX")
 trap 'rm -f "${partial}"' EXIT

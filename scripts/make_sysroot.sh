@@ -78,11 +78,7 @@ fi
 
 # shellcheck source=lib/debian_mirror.sh
 source "${here}/scripts/lib/debian_mirror.sh"
-mirror=${QS_SYSROOT_MIRROR:-$(debian_mirror)}
-if [[ -z ${mirror} ]]; then
-  echo "no Debian mirror in the system's apt sources; set QS_SYSROOT_MIRROR" >&2
-  exit 1
-fi
+mirror=$(debian_mirror QS_SYSROOT_MIRROR)
 
 work=$(mktemp -d "${base}/.debian11-${arch}.XXXXXX")
 trap 'rm -rf "${work}"' EXIT

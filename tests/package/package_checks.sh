@@ -502,8 +502,7 @@ whole_system() {
 check_Piuparts() {
   local suite=$1 base mirror
   whole_system "${suite}"
-  mirror=${QS_BASE_MIRROR:-$(debian_mirror)}
-  [[ -n ${mirror} ]] || fail "no Debian mirror in the system's apt sources; set QS_BASE_MIRROR"
+  mirror=$(debian_mirror QS_BASE_MIRROR) || fail "no mirror for piuparts"
   # piuparts takes package files by their .deb name only.
   cp "${deb}" "${work}/"
   cp "${ddeb}" "${work}/$(basename "${ddeb}" .ddeb).deb"
