@@ -130,8 +130,6 @@ run_ci() {
   counted ctest --preset ci -j2
 }
 
-# A release workflow from a clean build folder: configure, build, package, then every test and
-# package check. Its ctest runs two at a time, as the other stages do.
 # What a test that installed into or removed from this machine's own package databases would
 # change: dpkg's status and its log, which grows with every action, and rpm's database.
 package_databases() {
@@ -142,6 +140,9 @@ package_databases() {
   [[ ! -f ${rpmdb} ]] || sha256sum "${rpmdb}"
 }
 
+# A release workflow from a clean build folder: configure, build, package, then every test and
+# package check. Its ctest runs two at a time, as the other stages do. Every test has a label, and
+# none changed this machine's package databases.
 run_release() {
   local before
   rm -rf "build/$1"
