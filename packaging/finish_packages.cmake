@@ -5,7 +5,33 @@
 # - every member dated SOURCE_DATE_EPOCH (package_date.cmake);
 # - fixed modes: directories 0755, files 0755 when executable, else 0644 (CPack takes the
 #   directories' and its own ar members' modes from the umask);
-# - owner and group root, names sorted (dpkg-deb).
+# - owner and group root, names sorted (dpkg-deb);
+# - Installed-Size counted from the files, as dpkg-gencontrol counts it (deb-substvars(5)): CPack
+#   adds up what the build's file system says each folder takes, 4 KiB on ext4 and none on a
+#   tmpfs, so the same tree gave another size, and other bytes, on another file system.
+
+# qs_installed_size(ROOT OUT): OUT is the Installed-Size of the package tree ROOT, in KiB: each
+# file and link its size rounded up to a KiB, each folder one KiB; ROOT itself and its DEBIAN
+# folder do not count.
+function(qs_installed_size root out)
+  file(GLOB_RECURSE entries LIST_DIRECTORIES true RELATIVE "${root}" "${root}/*")
+  set(size 0)
+  foreach(entry IN LISTS entries)
+    if(entry MATCHES "^DEBIAN(/|$)")
+      continue()
+    endif()
+    if(IS_SYMLINK "${root}/${entry}")
+      file(READ_SYMLINK "${root}/${entry}" target)
+      string(LENGTH "${target}" bytes)
+    elseif(IS_DIRECTORY "${root}/${entry}")
+      set(bytes 1024)
+    else()
+      file(SIZE "${root}/${entry}" bytes)
+    endif()
+    math(EXPR size "${size} + (${bytes} + 1023) / 1024")
+  endforeach()
+  set(${out} ${size} PARENT_SCOPE)
+endfunction()
 
 # qs_build_deb(ROOT PACKAGE): PACKAGE from the tree ROOT (with its DEBIAN folder), normalised.
 function(qs_build_deb root package)
@@ -42,12 +68,9 @@ function(qs_make_dbgsym deb)
   endif()
   string(REGEX REPLACE ".*/([0-9a-f]+)/([0-9a-f]+)\\.debug$" "\\1\\2" build_id "${debug_files}")
   file(MD5 "${root}/${debug_files}" sum)
-  file(SIZE "${root}/${debug_files}" size)
   file(MAKE_DIRECTORY "${root}/usr/share/doc" "${root}/DEBIAN")
   file(CREATE_LINK "${Package}" "${root}/usr/share/doc/${Package}-dbgsym" SYMBOLIC)
-  # As dpkg-gencontrol counts: each file in KiB, rounded up, and one for each folder and link
-  # (usr lib debug .build-id xx, usr/share share/doc, the link).
-  math(EXPR installed_size "(${size} + 1023) / 1024 + 8")
+  qs_installed_size("${root}" installed_size)
   file(WRITE "${root}/DEBIAN/md5sums" "${sum}  ${debug_files}\n")
   file(WRITE "${root}/DEBIAN/control" "Package: ${Package}-dbgsym
 Version: ${Version}
@@ -68,12 +91,28 @@ Build-Ids: ${build_id}
                "${CPACK_OUTPUT_FILE_PREFIX}/${Package}-dbgsym_${Version}_${Architecture}.ddeb")
 endfunction()
 
+# The packages folder holds this version's packages only: one left by an earlier version, after
+# project() moved, would make two of a kind where the checks and the publisher expect one.
+file(GLOB entries "${CPACK_OUTPUT_FILE_PREFIX}/*")
+foreach(entry IN LISTS entries)
+  get_filename_component(name "${entry}" NAME)
+  if(NOT name MATCHES "_${CPACK_PACKAGE_VERSION}_|-${CPACK_PACKAGE_VERSION}-")
+    file(REMOVE_RECURSE "${entry}")
+    message(STATUS "removed ${name}, not of version ${CPACK_PACKAGE_VERSION}")
+  endif()
+endforeach()
+
 foreach(package IN LISTS CPACK_PACKAGE_FILES)
   if(package MATCHES "\\.deb$")
     set(root "${package}.root")
     file(REMOVE_RECURSE "${root}")
     execute_process(COMMAND dpkg-deb --raw-extract "${package}" "${root}"
                     COMMAND_ERROR_IS_FATAL ANY)
+    qs_installed_size("${root}" installed_size)
+    file(READ "${root}/DEBIAN/control" control)
+    string(REGEX REPLACE "\nInstalled-Size: [0-9]+\n" "\nInstalled-Size: ${installed_size}\n"
+                         control "${control}")
+    file(WRITE "${root}/DEBIAN/control" "${control}")
     qs_build_deb("${root}" "${package}")
     qs_make_dbgsym("${package}")
   endif()

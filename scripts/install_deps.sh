@@ -29,7 +29,7 @@ build=(cmake ninja-build g++ googletest dpkg-dev file)
 release=(clang-19 rpm cpio devscripts lintian rpmlint mandoc man-db faketime diffoscope-minimal
   mmdebstrap piuparts)
 arm64=(binutils-aarch64-linux-gnu qemu-user-static libc6:arm64 libstdc++6:arm64)
-tests=(valgrind libclang-rt-19-dev llvm-19 clang-tidy-19)
+tests=(valgrind libclang-rt-19-dev llvm-19 clang-tidy-19 python3)
 case ${1:-} in
   --build-only) packages=("${build[@]}") ;;
   --release) packages=("${build[@]}" "${release[@]}") ;;

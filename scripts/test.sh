@@ -69,17 +69,20 @@ stage() {
   current=
 }
 
-# counted COMMAND...: runs a command that runs ctest (ctest itself, or a workflow that ends with
-# its test step) and adds ctest's counts to the totals. ctest counts a skipped test among the
-# passed ones and lists it as "(Skipped)" among those that did not run.
+# counted PRESET COMMAND...: runs a command that runs ctest on the build of PRESET (ctest itself,
+# or a workflow that ends with its test step) and adds the counts of the JUnit file that the test
+# presets have ctest write (build/PRESET/junit.xml) to the totals. Its tests are all that ran;
+# failures and skipped ones are among them.
 counted() {
-  local log status=0 total=0 failures=0 skips
-  log=$(mktemp)
-  "$@" 2>&1 | tee "${log}" || status=$?
-  read -r failures total < <(sed -nE 's/.* tests passed, ([0-9]+) tests failed out of ([0-9]+)$/\1 \2/p' "${log}") || true
-  skips=$(grep -cE '^[[:space:]]+[0-9]+ - .* \(Skipped\)$' "${log}" || true)
-  rm -f "${log}"
-  if ((status != 0 && total == 0)); then
+  local junit=build/$1/junit.xml status=0 total=0 failures=0 skips=0
+  shift
+  rm -f "${junit}"
+  "$@" || status=$?
+  if [[ -f ${junit} ]]; then
+    read -r total failures skips < <(sed -nE '/<testsuite /,/>/ {
+      s/^[[:space:]]*(tests|failures|skipped)="([0-9]+)".*/\1 \2/p }' "${junit}" |
+      awk '{count[$1] = $2} END {print count["tests"] + 0, count["failures"] + 0, count["skipped"] + 0}')
+  elif ((status != 0)); then
     failures=1 # failed before any test ran
   fi
   passed=$((passed + total - failures - skips))
@@ -110,14 +113,15 @@ check_reports() {
   fi
 }
 
-# Every test has a label, so that ctest -L runs each kind alone (doc/testing.md): ctest lists
-# none when asked for the tests without one.
+# Every test has a label, so that ctest -L runs each kind alone (doc/testing.md): ctest's list of
+# the tests, as JSON, shows none without one.
 check_labels() {
-  local unlabelled log=build/$1/Testing/Temporary/LastTest.log
-  # Even ctest -N writes a LastTest.log: the last run's log stands aside meanwhile.
-  [[ ! -f ${log} ]] || mv "${log}" "${log}.run"
-  unlabelled=$(ctest --test-dir "build/$1" -N -LE . | grep -E '^ *Test +#' || true)
-  [[ ! -f ${log}.run ]] || mv "${log}.run" "${log}"
+  local unlabelled
+  unlabelled=$(ctest --test-dir "build/$1" --show-only=json-v1 | python3 -c '
+import json, sys
+for test in json.load(sys.stdin)["tests"]:
+    if not any(p["name"] == "LABELS" for p in test.get("properties", [])):
+        print(test["name"])') || return 1
   [[ -z ${unlabelled} ]] || {
     printf 'tests without a label in build/%s:\n%s\n' "$1" "${unlabelled}" >&2
     return 1
@@ -127,17 +131,17 @@ check_labels() {
 run_ci() {
   configure_and_build ci
   check_labels ci
-  counted ctest --preset ci -j2
+  counted ci ctest --preset ci -j2
 }
 
 # What a test that installed into or removed from this machine's own package databases would
-# change: dpkg's status and its log, which grows with every action, and rpm's database.
+# change: the packages that dpkg and rpm list as installed, and dpkg's log, which grows with every
+# action, so that an install and a purge show too. Not the database files' bytes: the first
+# read-only rpm command (rpm -qp, rpmlint) creates an empty rpm database, which is no change.
 package_databases() {
-  local rpmdb
-  rpmdb=$(rpm --eval '%_dbpath' 2>/dev/null)/rpmdb.sqlite
-  sha256sum /var/lib/dpkg/status
+  dpkg-query -W -f='${db:Status-Abbrev} ${binary:Package} ${Version}\n'
   echo "/var/log/dpkg.log: $(wc -c </var/log/dpkg.log 2>/dev/null || echo none) bytes"
-  [[ ! -f ${rpmdb} ]] || sha256sum "${rpmdb}"
+  rpm -qa --qf 'rpm: %{NVRA}\n' 2>/dev/null | sort
 }
 
 # A release workflow from a clean build folder: configure, build, package, then every test and
@@ -147,7 +151,7 @@ run_release() {
   local before
   rm -rf "build/$1"
   before=$(package_databases)
-  CTEST_PARALLEL_LEVEL=2 counted cmake --workflow --preset "$1"
+  CTEST_PARALLEL_LEVEL=2 counted "$1" cmake --workflow --preset "$1"
   check_labels "$1"
   diff <(echo "${before}") <(package_databases) >&2 || {
     echo "the $1 workflow changed this machine's package databases" >&2
@@ -160,7 +164,7 @@ run_asan() {
   local reports
   reports=$(fresh_reports asan)
   ASAN_OPTIONS="log_path=${reports}/asan" UBSAN_OPTIONS="log_path=${reports}/ubsan" \
-    counted ctest --preset asan -j2
+    counted asan ctest --preset asan -j2
   check_reports "${reports}"
 }
 
@@ -168,7 +172,7 @@ run_tsan() {
   configure_and_build tsan
   local reports
   reports=$(fresh_reports tsan)
-  TSAN_OPTIONS="log_path=${reports}/tsan" counted ctest --preset tsan -j2
+  TSAN_OPTIONS="log_path=${reports}/tsan" counted tsan ctest --preset tsan -j2
   check_reports "${reports}"
 }
 

@@ -426,15 +426,37 @@ check_RpmInstallAndErase() {
     "folders are left"
 }
 
+# other_file_system DIR: a folder to work in on another kind of file system than DIR's (a tmpfs
+# where DIR is on disk, a disk where DIR is on a tmpfs), from the usual places for scratch files.
+other_file_system() {
+  local kind candidate
+  kind=$(stat -f -c %T "$1")
+  for candidate in "${TMPDIR:-/tmp}" /dev/shm /var/tmp "${build_dir}"; do
+    if [[ -d ${candidate} && -w ${candidate} && $(stat -f -c %T "${candidate}") != "${kind}" ]]; then
+      mktemp -d "${candidate}/qs_package.XXXXXX"
+      return
+    fi
+  done
+  fail "no folder on another kind of file system than ${1}'s (${kind}) for the second build:" \
+    "none of ${TMPDIR:-/tmp}, /dev/shm, /var/tmp"
+}
+
 # A second build of the same source gives the same packages, byte for byte: a copy of the tree
 # (uncommitted changes included) without .git and, as root, owned by another user, at a longer
-# path, with its own copy of the sysroot, every file of it dated 2000-01-01, long before the
+# path on another kind of file system than the first build's (a tmpfs gives its folders no size,
+# ext4 4 KiB each), with its own copy of the sysroot, every file of it dated 2000-01-01, long before the
 # changelog's date that dates the packages (an installed file keeps its source's time), another
 # umask, time zone, locale and a clock 400 days ahead. No package holds either build's folder or
 # sysroot. The second build is the packages-only workflow (package, package-arm64), so that its
 # packages are shown to be the release workflow's too.
 check_Reproducible() {
-  local copy=${work}/at/a/longer/path package status=0 path count=0
+  local copy package status=0 path count=0
+  # Not local: the trap that removes it runs after the function.
+  second=$(other_file_system "${build_dir}") || exit 1
+  copy=${second}/at/a/longer/path
+  trap 'rm -rf "${work}" "${second}"' EXIT
+  echo "the first build on $(stat -f -c %T "${build_dir}"), the second on" \
+    "$(stat -f -c %T "${second}") (${second})"
   mkdir -p "${copy}/build/sysroots"
   (cd "${source_dir}" && tar --exclude=./build --exclude=./.git -c .) | tar -x -C "${copy}"
   cp -a "${sysroot}" "${copy}/build/sysroots/"
@@ -475,8 +497,87 @@ check_Reproducible() {
     fi
   done
   ((status == 0)) || fail "the packages are not reproducible"
-  echo "a second build without git, at another path, owner, file times, umask, time zone," \
-    "locale and clock gave byte-identical packages; none holds a build folder or a sysroot"
+  echo "a second build without git, on another kind of file system, at another path, owner," \
+    "file times, umask, time zone, locale and clock gave byte-identical packages; none holds a build folder or a sysroot"
+}
+
+# shellcheck source=../../scripts/lib/release_record.sh
+source "${source_dir}/scripts/lib/release_record.sh"
+
+# A recorded release has one set of bytes: each package of this build is the one that
+# packaging/releases holds for the tree's version. A version not yet recorded passes. On a
+# difference, the tools recorded and this machine's tell a change of the tree (move the version)
+# from a toolchain update (named).
+check_ReleasedBytes() {
+  local record=${source_dir}/packaging/releases package name expected got tools status=0
+  if [[ -z $(recorded "${record}" "${version}" commit) ]]; then
+    echo "${version} is not a recorded release (packaging/releases): no bytes to compare with"
+    return
+  fi
+  for package in "${deb}" "${ddeb}" "${rpm}" "${debuginfo}"; do
+    name=${package##*/}
+    expected=$(recorded "${record}" "${version}" sha256 | awk -v name="${name}" '$2 == name {print $1}')
+    got=$(sha256sum <"${package}" | cut -d' ' -f1)
+    if [[ -z ${expected} ]]; then
+      echo "${name}: release ${version} records no such package" >&2
+      status=1
+    elif [[ ${got} != "${expected}" ]]; then
+      echo "${name}: sha256 ${got}, but release ${version} is ${expected}" >&2
+      status=1
+    else
+      echo "${name}: ${got}, as released"
+    fi
+  done
+  ((status != 0)) || return 0
+  tools=$(diff <(recorded "${record}" "${version}" tool | sed 's/^/tool /') \
+    <(release_tools "${source_dir}") | sed -n 's/^< tool /  recorded: /p; s/^> tool /  here:     /p')
+  if [[ -z ${tools} ]]; then
+    fail "the packages of ${version} differ from its release, built with the tools recorded:" \
+      "this change alters what the packages hold, so it must move the version (a new release," \
+      "doc/packaging.md)"
+  fi
+  fail "the packages of ${version} differ from its release, and these tools differ from the" \
+    "recorded ones:"$'\n'"${tools}"$'\n'"If only the tools changed, the release holds;" \
+    "otherwise the change must move the version"
+}
+
+# Every field that names the version agrees with project(): the .deb's and the .ddeb's, the
+# .ddeb's exact dependency on its package, both rpms', the debuginfo rpm's exact Requires, the
+# newest entry of the shipped changelog in both families and of the rpm's %changelog.
+check_Versions() {
+  local row what command got expected isa status=0
+  # rpm's name of the architecture in a dependency on it, %{_isa}.
+  case ${processor} in
+    x86_64) isa=x86-64 ;;
+    aarch64) isa=aarch-64 ;;
+  esac
+  extract "${deb}" "${work}/deb"
+  extract "${rpm}" "${work}/rpm"
+  # What|command|the text it must print: the command is what lies between the first | and the
+  # last.
+  local rows=(
+    ".deb Version|dpkg-deb -f '${deb}' Version|${version}"
+    ".ddeb Version|dpkg-deb -f '${ddeb}' Version|${version}"
+    ".ddeb Depends|dpkg-deb -f '${ddeb}' Depends|qs-launcher (= ${version})"
+    ".deb changelog, newest entry|zcat '${work}/deb/usr/share/doc/qs-launcher/changelog.gz' | dpkg-parsechangelog -l - -S Version|${version}"
+    ".rpm changelog, newest entry|zcat '${work}/rpm/usr/share/doc/qs-launcher/changelog.gz' | dpkg-parsechangelog -l - -S Version|${version}"
+    ".rpm Version|rpm -qp --qf '%{VERSION}' '${rpm}'|${version}"
+    "debuginfo rpm Version|rpm -qp --qf '%{VERSION}' '${debuginfo}'|${version}"
+    "debuginfo rpm Requires|rpm -qp --requires '${debuginfo}' | grep '^qs-launcher'|qs-launcher(${isa}) = ${version}-1"
+    ".rpm %changelog, newest entry|rpm -qp --changelog '${rpm}' | head -n 1 | sed 's/.* - //'|${version}-1"
+  )
+  for row in "${rows[@]}"; do
+    what=${row%%|*} expected=${row##*|} command=${row#*|}
+    command=${command%|*}
+    got=$(eval "${command}" 2>&1) || true
+    if [[ ${got} == "${expected}" ]]; then
+      echo "${what}: ${got}"
+    else
+      echo "${what}: '${got}', but project() gives '${expected}'" >&2
+      status=1
+    fi
+  done
+  ((status == 0)) || fail "fields that name the version disagree with project() (${version})"
 }
 
 # The whole-system checks, NAME.SUITE: the amd64 .deb in a Debian system of SUITE (bullseye,
