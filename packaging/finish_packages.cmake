@@ -52,9 +52,10 @@ function(qs_deb_field deb field out)
   set(${out} "${value}" PARENT_SCOPE)
 endfunction()
 
-# The -dbgsym package of DEB: the debug file under its build id, md5sums relative to the root,
-# and /usr/share/doc/<package>-dbgsym a link to the documentation of the package it belongs to.
-function(qs_make_dbgsym deb)
+# The -dbgsym package of DEB, whose file name goes to OUT: the debug file under its build id,
+# md5sums relative to the root, and /usr/share/doc/<package>-dbgsym a link to the documentation
+# of the package it belongs to.
+function(qs_make_dbgsym deb out)
   foreach(field Package Version Architecture Maintainer)
     qs_deb_field("${deb}" ${field} ${field})
   endforeach()
@@ -87,22 +88,15 @@ Build-Ids: ${build_id}
 ")
   # Straight into the output folder: cpack copies there only the packages it made itself.
   file(MAKE_DIRECTORY "${CPACK_OUTPUT_FILE_PREFIX}")
-  qs_build_deb("${root}"
-               "${CPACK_OUTPUT_FILE_PREFIX}/${Package}-dbgsym_${Version}_${Architecture}.ddeb")
+  set(name "${Package}-dbgsym_${Version}_${Architecture}.ddeb")
+  qs_build_deb("${root}" "${CPACK_OUTPUT_FILE_PREFIX}/${name}")
+  set(${out} "${name}" PARENT_SCOPE)
 endfunction()
 
-# The packages folder holds this version's packages only: one left by an earlier version, after
-# project() moved, would make two of a kind where the checks and the publisher expect one.
-file(GLOB entries "${CPACK_OUTPUT_FILE_PREFIX}/*")
-foreach(entry IN LISTS entries)
-  get_filename_component(name "${entry}" NAME)
-  if(NOT name MATCHES "_${CPACK_PACKAGE_VERSION}_|-${CPACK_PACKAGE_VERSION}-")
-    file(REMOVE_RECURSE "${entry}")
-    message(STATUS "removed ${name}, not of version ${CPACK_PACKAGE_VERSION}")
-  endif()
-endforeach()
-
+set(made "$ENV{QS_PACKAGES_MADE}")
 foreach(package IN LISTS CPACK_PACKAGE_FILES)
+  get_filename_component(name "${package}" NAME)
+  list(APPEND made "${name}")
   if(package MATCHES "\\.deb$")
     set(root "${package}.root")
     file(REMOVE_RECURSE "${root}")
@@ -114,6 +108,20 @@ foreach(package IN LISTS CPACK_PACKAGE_FILES)
                          control "${control}")
     file(WRITE "${root}/DEBIAN/control" "${control}")
     qs_build_deb("${root}" "${package}")
-    qs_make_dbgsym("${package}")
+    qs_make_dbgsym("${package}" ddeb)
+    list(APPEND made "${ddeb}")
+  endif()
+endforeach()
+
+# The packages folder holds what this cpack run made and nothing else: a package left by an
+# earlier build (of another version, after project() moved, or named otherwise) would make two of
+# a kind where the checks and the publisher expect one, or pass for this build's. Each generator
+# adds its packages' names to the run's list, which its later generators find in the environment;
+# cpack copies its own packages into the folder after this script.
+set(ENV{QS_PACKAGES_MADE} "${made}")
+file(GLOB entries RELATIVE "${CPACK_OUTPUT_FILE_PREFIX}" "${CPACK_OUTPUT_FILE_PREFIX}/*")
+foreach(name IN LISTS entries)
+  if(NOT name IN_LIST made)
+    file(REMOVE_RECURSE "${CPACK_OUTPUT_FILE_PREFIX}/${name}")
   endif()
 endforeach()
