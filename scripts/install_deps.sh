@@ -3,6 +3,7 @@
 #   --build-only  building and running the launcher on the stand-ins (scripts/demo.sh)
 #   --release     that and the release workflow of amd64: build, packages, tests and checks
 #   --arm64       that and the release workflow of arm64
+#   --publish     what scripts/make_repository.sh runs
 #   (nothing)     everything scripts/test.sh runs
 # What each package is for:
 #   clang-19: the release toolchains (and the asan, tsan and fuzz presets); it compiles against the
@@ -24,19 +25,23 @@
 #   libclang-rt-19-dev: the sanitizer runtimes and the libFuzzer archive of the asan, tsan and
 #     fuzz presets; llvm-19 for its llvm-symbolizer, which the test presets name for the sanitizer
 #     reports; clang-tidy-19 (run-clang-tidy-19) for the static analysis; valgrind for memcheck
+#   apt-utils (apt-ftparchive), createrepo-c, gnupg and rpm (rpmsign): the signed apt and rpm-md
+#     repositories that scripts/make_repository.sh makes
 set -euo pipefail
 build=(cmake ninja-build g++ googletest dpkg-dev file)
 release=(clang-19 rpm cpio devscripts lintian rpmlint mandoc man-db faketime diffoscope-minimal
   mmdebstrap piuparts)
 arm64=(binutils-aarch64-linux-gnu qemu-user-static libc6:arm64 libstdc++6:arm64)
 tests=(valgrind libclang-rt-19-dev llvm-19 clang-tidy-19 python3)
+publish=(apt-utils createrepo-c gnupg rpm)
 case ${1:-} in
   --build-only) packages=("${build[@]}") ;;
   --release) packages=("${build[@]}" "${release[@]}") ;;
   --arm64) packages=("${build[@]}" "${release[@]}" "${arm64[@]}") ;;
+  --publish) packages=("${publish[@]}") ;;
   "") packages=("${build[@]}" "${release[@]}" "${arm64[@]}" "${tests[@]}") ;;
   *)
-    echo "usage: $0 [--build-only | --release | --arm64]" >&2
+    echo "usage: $0 [--build-only | --release | --arm64 | --publish]" >&2
     exit 2
     ;;
 esac
