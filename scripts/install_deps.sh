@@ -26,14 +26,15 @@
 #     fuzz presets; llvm-19 for its llvm-symbolizer, which the test presets name for the sanitizer
 #     reports; clang-tidy-19 (run-clang-tidy-19) for the static analysis; valgrind for memcheck
 #   apt-utils (apt-ftparchive), createrepo-c, gnupg and rpm (rpmsign): the signed apt and rpm-md
-#     repositories that scripts/make_repository.sh makes
+#     repositories that scripts/make_repository.sh makes; the package checks make them too, and
+#     read them with the rpm family's own clients, dnf and zypper
 set -euo pipefail
 build=(cmake ninja-build g++ googletest dpkg-dev file)
+publish=(apt-utils createrepo-c gnupg rpm)
 release=(clang-19 rpm cpio devscripts lintian rpmlint mandoc man-db faketime diffoscope-minimal
-  mmdebstrap piuparts)
+  mmdebstrap piuparts "${publish[@]}" dnf zypper)
 arm64=(binutils-aarch64-linux-gnu qemu-user-static libc6:arm64 libstdc++6:arm64)
 tests=(valgrind libclang-rt-19-dev llvm-19 clang-tidy-19 python3)
-publish=(apt-utils createrepo-c gnupg rpm)
 case ${1:-} in
   --build-only) packages=("${build[@]}") ;;
   --release) packages=("${build[@]}" "${release[@]}") ;;

@@ -581,6 +581,93 @@ check_Versions() {
   ((status == 0)) || fail "fields that name the version disagree with project() (${version})"
 }
 
+# The repository checks' material, kept in the build folder from one check to the next (ctest
+# fixtures): the previous release's packages, rebuilt from its recorded commit, and a repository
+# of that release and the tree's version.
+previous_dir=${build_dir}/previous-release
+repository_dir=${build_dir}/repository
+
+# The release before the tree's version: the newest recorded one that is not the tree's.
+previous_version() {
+  awk '$2 == "commit" {print $1}' "${source_dir}/packaging/releases" | grep -vxF "${version}" |
+    sort -V | tail -n 1
+}
+
+# The previous release's packages of this architecture, built from its recorded commit with the
+# packages-only workflow in an exported tree, with its own copy of the sysroot; each must be the
+# recorded one. A commit that is not in this clone fails the check, saying so.
+check_PreviousRelease() {
+  local previous commit tree package name expected status=0
+  previous=$(previous_version)
+  [[ -n ${previous} ]] || fail "packaging/releases records no release before ${version}"
+  commit=$(recorded "${source_dir}/packaging/releases" "${previous}" commit)
+  git -C "${source_dir}" cat-file -e "${commit}^{commit}" 2>/dev/null ||
+    fail "commit ${commit} of release ${previous} is not in ${source_dir}: the previous" \
+      "release cannot be built; fetch that commit (a clone with the whole history holds it)"
+  rm -rf "${previous_dir}"
+  tree=${previous_dir}/tree
+  mkdir -p "${tree}/build/sysroots"
+  git -C "${source_dir}" archive "${commit}" | tar -x -C "${tree}"
+  cp -a "${sysroot}" "${tree}/build/sysroots/"
+  echo "release ${previous}: building commit ${commit}"
+  (cd "${tree}" && env -u SOURCE_DATE_EPOCH -u QS_SYSROOT_DIR \
+    cmake --workflow --preset "${preset/release/package}") >"${previous_dir}/build.log" 2>&1 || {
+    tail -n 40 "${previous_dir}/build.log" >&2
+    fail "the packages-only workflow of commit ${commit} failed"
+  }
+  mv "${tree}/build/${preset}/packages" "${previous_dir}/packages"
+  rm -rf "${tree}"
+  for package in "${previous_dir}/packages"/*; do
+    name=${package##*/}
+    expected=$(recorded "${source_dir}/packaging/releases" "${previous}" sha256 |
+      awk -v name="${name}" '$2 == name {print $1}')
+    if [[ $(sha256sum <"${package}" | cut -d' ' -f1) == "${expected}" ]]; then
+      echo "${name}: as released"
+    else
+      echo "${name}: not the recorded bytes of release ${previous}" >&2
+      status=1
+    fi
+  done
+  ((status == 0)) || fail "commit ${commit} does not give the packages of release ${previous}"
+}
+
+# gpg in the repository checks' own keyring, with no agent left behind.
+test_gpg() {
+  GNUPGHOME=${repository_dir}/gnupg gpg --batch --quiet "$@"
+}
+stop_gpg_agent() {
+  GNUPGHOME=${repository_dir}/gnupg gpgconf --kill gpg-agent 2>/dev/null || true
+}
+
+# test_key NAME [EXPIRY]: makes a throwaway RSA-4096 signing key in that keyring and prints its
+# fingerprint.
+test_key() {
+  test_gpg --passphrase '' --pinentry-mode loopback \
+    --quick-gen-key "$1 <qs-launcher-test@example.invalid>" rsa4096 sign "${2:-1y}"
+  test_gpg --with-colons --list-keys "$1" | awk -F: '$1 == "fpr" {print $10; exit}'
+}
+
+# The repository as a publisher makes it: the previous release first, then the tree's version
+# added to it, signed with a throwaway key.
+check_RepositoryMade() {
+  local key
+  rm -rf "${repository_dir}"
+  mkdir -p -m 0700 "${repository_dir}/gnupg"
+  trap 'stop_gpg_agent; rm -rf "${work}"' EXIT
+  key=$(test_key "qs-launcher test") || fail "cannot make a throwaway key"
+  for release in "${previous_dir}/packages"/* "${packages}"/*; do
+    [[ -f ${release} ]] || fail "no packages of the previous release in ${previous_dir}"
+  done
+  GNUPGHOME=${repository_dir}/gnupg QS_SIGNING_KEY=${key} \
+    "${source_dir}/scripts/make_repository.sh" "${repository_dir}/out" \
+    "${previous_dir}/packages"/* || fail "make_repository.sh of the previous release"
+  GNUPGHOME=${repository_dir}/gnupg QS_SIGNING_KEY=${key} \
+    "${source_dir}/scripts/make_repository.sh" "${repository_dir}/out" "${packages}"/* ||
+    fail "make_repository.sh of ${version}"
+  echo "${key}" >"${repository_dir}/key"
+  (cd "${repository_dir}/out" && find . -type f -printf '%10s %P\n' | sort -k2)
+}
+
 # The whole-system checks, NAME.SUITE: the amd64 .deb in a Debian system of SUITE (bullseye,
 # bookworm, trixie), made once by scripts/make_base.sh and kept.
 #   Piuparts    piuparts installs the .deb and its -dbgsym package into a fresh system, purges
