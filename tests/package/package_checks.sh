@@ -639,12 +639,12 @@ stop_gpg_agent() {
   GNUPGHOME=${repository_dir}/gnupg gpgconf --kill gpg-agent 2>/dev/null || true
 }
 
-# test_key NAME [EXPIRY]: makes a throwaway RSA-4096 signing key in that keyring and prints its
+# test_key NAME: makes a throwaway RSA-4096 signing key of a year in that keyring and prints its
 # fingerprint.
 test_key() {
   test_gpg --passphrase '' --pinentry-mode loopback \
-    --quick-gen-key "$1 <qs-launcher-test@example.invalid>" rsa4096 sign "${2:-1y}"
-  test_gpg --with-colons --list-keys "$1" | awk -F: '$1 == "fpr" {print $10; exit}'
+    --quick-gen-key "$1 <qs-launcher-test@example.invalid>" rsa4096 sign 1y
+  test_gpg --with-colons --list-keys "$1" 2>/dev/null | awk -F: '$1 == "fpr" {print $10; exit}'
 }
 
 # The repository as a publisher makes it: the previous release first, then the tree's version
@@ -655,6 +655,8 @@ check_RepositoryMade() {
   mkdir -p -m 0700 "${repository_dir}/gnupg"
   trap 'stop_gpg_agent; rm -rf "${work}"' EXIT
   key=$(test_key "qs-launcher test") || fail "cannot make a throwaway key"
+  # Another key, which hosts do not trust, for the checks' faults.
+  test_key "qs-launcher other" >"${repository_dir}/other-key" || fail "cannot make a second key"
   for release in "${previous_dir}/packages"/* "${packages}"/*; do
     [[ -f ${release} ]] || fail "no packages of the previous release in ${previous_dir}"
   done
@@ -751,11 +753,11 @@ end_all() {
   kill -KILL "$1" 2>/dev/null || true
 }
 
-# run_example N: runs that example in the system; the last command of each is the launcher,
-# which runs until it is stopped. Ready is what the page says: SIGTERM caught (SigCgt); then it
-# gets SIGTERM and must exit 0 within 10 s, with the plug-in's record and the exit record.
-run_example() {
-  local n=$1 script shell launcher='' status=0 mask deadline=$((SECONDS + 20))
+# start_example N: starts that example in the system; the last command of each is the launcher,
+# which runs until it is stopped. Ready is what the page says: SIGTERM caught (SigCgt). Sets
+# shell and launcher (empty when it was not ready within 20 s) for stop_example.
+start_example() {
+  local n=$1 script mask deadline=$((SECONDS + 20))
   script=$(example_block "${n}")
   [[ -n ${script} ]] || fail "no example ${n} in the manual page"
   printf 'example %d:\n%s\n' "${n}" "${script}"
@@ -763,6 +765,7 @@ run_example() {
   chroot "${root}" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin /bin/sh -ec "${script}" \
     >"${work}/out.${n}" 2>"${work}/records.${n}" &
   shell=$!
+  launcher=
   # The shell runs the launcher as its child, or becomes it.
   while ((SECONDS < deadline)) && running "${shell}"; do
     if [[ $(cat "/proc/${shell}/comm" 2>/dev/null) == qs_launcher ]]; then
@@ -771,10 +774,16 @@ run_example() {
       launcher=$(pgrep -P "${shell}" -x qs_launcher || true)
     fi
     mask=$(awk '/^SigCgt:/ {print $2}' "/proc/${launcher:-0}/status" 2>/dev/null || true)
-    (((0x${mask:-0} >> 14) & 1)) && break
+    (((0x${mask:-0} >> 14) & 1)) && return
     launcher=
     sleep 0.01
   done
+}
+
+# stop_example N: SIGTERM to the launcher of start_example N, which must exit 0 within 10 s,
+# with the plug-in's record and the exit record.
+stop_example() {
+  local n=$1 status=0 deadline
   if [[ -n ${launcher} ]]; then
     kill -TERM "${launcher}"
     deadline=$((SECONDS + 10))
@@ -794,32 +803,192 @@ run_example() {
   grep -q 'QueueSchedule exit' "${work}/records.${n}" || fail "example ${n}: no exit record"
 }
 
-check_Deployment() {
-  local suite=$1 base
-  whole_system "${suite}"
+run_example() {
+  start_example "$1"
+  stop_example "$1"
+}
+
+# enter_system SUITE: a root of its own made from the base of SUITE, with /proc, taken down on
+# exit; base, the caller's, is the base's path.
+enter_system() {
+  whole_system "$1"
   trap leave_root EXIT
   mkdir -p "${root}"
   tar -xzf "${base}" -C "${root}"
   mount -t proc proc "${root}/proc"
-  snapshot >"${work}/before"
-  cp "${deb}" "${root}/tmp/"
-  in_root apt-get install -y -q "./tmp/$(basename "${deb}")" >"${work}/apt.log" 2>&1 || {
-    cat "${work}/apt.log" >&2
-    fail "apt-get install of the .deb"
-  }
+}
+
+# The stand-ins and the sample plug-in where the manual page's examples look for them.
+add_vendor_files() {
   mkdir -p "${root}/opt/vendor/lib" "${root}/opt/vendor/plugins"
   cp "${library_dir}/libdlog.so" "${library_dir}/libqueue_scheduler.so" "${root}/opt/vendor/lib/"
   cp "${plugin_dir}/libvexor_scheduler.so" "${root}/opt/vendor/plugins/"
+}
+
+# apt_get ARG...: the system's own apt-get, its output kept in apt.log and shown when it fails.
+apt_get() {
+  in_root apt-get -y -q "$@" >"${work}/apt.log" 2>&1 || {
+    cat "${work}/apt.log" >&2
+    fail "apt-get $*"
+  }
+}
+
+# The installed version of the launcher's package, or nothing.
+installed_version() {
+  in_root dpkg-query -W -f='${Version}' qs-launcher 2>/dev/null || true
+}
+
+check_Deployment() {
+  local suite=$1 base
+  enter_system "${suite}"
+  snapshot >"${work}/before"
+  cp "${deb}" "${root}/tmp/"
+  apt_get install "./tmp/$(basename "${deb}")"
+  add_vendor_files
   run_example 1
   run_example 2
-  in_root apt-get purge -y -q qs-launcher >"${work}/apt.log" 2>&1 || {
-    cat "${work}/apt.log" >&2
-    fail "apt-get purge"
-  }
+  apt_get purge qs-launcher
   snapshot >"${work}/after"
   diff "${work}/before" "${work}/after" >&2 || fail "apt-get purge left the system changed"
   echo "${suite}: installed with apt-get, both examples of the manual page ran, purged;" \
     "nothing left behind"
+}
+
+# same_files DEB: every file of the package DEB is in the system, byte for byte, and dpkg lists
+# exactly the package's paths as installed.
+same_files() {
+  local tree=${work}/files.${1##*/}
+  rm -rf "${tree}"
+  extract "$1" "${tree}"
+  (cd "${tree}" && find . -type f -print0) | while IFS= read -r -d '' file; do
+    cmp "${tree}/${file}" "${root}/${file}" || fail "${file#.} is not that of ${1##*/}"
+  done
+  diff <(dpkg-deb -c "$1" | awk '{print $6}' | sed 's#^\./#/#; s#/$##; /^$/d' | sort) \
+    <(in_root dpkg-query -L qs-launcher | grep -vx '/\.' | sort) >&2 ||
+    fail "dpkg's file list of qs-launcher is not that of ${1##*/}"
+}
+
+# resign KEYRING KEY: the published Release signed again by KEY of KEYRING, inline and apart.
+resign() {
+  local dists=${root}${repository_dir}/out/apt/dists/stable
+  GNUPGHOME=$1 gpg --batch --quiet --yes --local-user "$2" --digest-algo SHA512 \
+    --clearsign --output "${dists}/InRelease" "${dists}/Release"
+  GNUPGHOME=$1 gpg --batch --quiet --yes --local-user "$2" --digest-algo SHA512 \
+    --armor --detach-sign --output "${dists}/Release.gpg" "${dists}/Release"
+}
+
+# The faults a host must refuse: a name and what breaks the system's copy of the repository.
+fault_other_key() { resign "${repository_dir}/gnupg" "$(<"${repository_dir}/other-key")"; }
+fault_packages_altered() {
+  local index=${root}${repository_dir}/out/apt/dists/stable/main/binary-amd64/Packages
+  printf '\n' >>"${index}"
+  gzip -9nf -k "${index}"
+}
+fault_deb_replaced() {
+  cp "${previous_dir}/packages/qs-launcher_${previous}_amd64.deb" \
+    "${root}${repository_dir}/out/apt/pool/main/qs-launcher_${version}_amd64.deb"
+}
+# A key that had expired when it signed: made two years back, valid for three, it signs the
+# Release now; then a self-signature dated a year back sets its expiry to the next day, and the
+# host trusts that key in place of the publisher's. (A signature made before a key expired stays
+# good for Debian 13's sqv, so only one made after its expiry tells every release's apt.) In a
+# keyring of its own, with no agent left that keeps a false clock.
+fault_key_expired() {
+  local keyring=${work}/expired key
+  mkdir -m 0700 "${keyring}"
+  expired_gpg() { GNUPGHOME=${keyring} faketime -f "$1" gpg --batch --quiet --passphrase '' \
+    --pinentry-mode loopback "${@:2}"; }
+  expired_gpg -730d --quick-gen-key "qs-launcher expired <t@example.invalid>" rsa4096 sign 3y
+  key=$(GNUPGHOME=${keyring} gpg --with-colons --list-keys 2>/dev/null |
+    awk -F: '$1 == "fpr" {print $10; exit}')
+  GNUPGHOME=${keyring} gpgconf --kill gpg-agent
+  resign "${keyring}" "${key}"
+  expired_gpg -365d --quick-set-expire "${key}" 1d
+  GNUPGHOME=${keyring} gpg --batch --armor --export "${key}" \
+    >"${root}/etc/apt/keyrings/qs-launcher.asc"
+  GNUPGHOME=${keyring} gpgconf --kill gpg-agent
+}
+fault_unsigned() { rm "${root}${repository_dir}/out/apt/dists/stable/"{InRelease,Release.gpg}; }
+faults=(other_key packages_altered deb_replaced key_expired unsigned)
+
+# The repository as a host meets it, in a whole system of SUITE (amd64): added as the
+# documentation says, from its sources file and key; the tree's version installed and the
+# manual page's example run; a rollback to the previous release, byte for byte; an upgrade under
+# a running launcher, which goes on and stops cleanly; each fault refused, the installed version
+# still running; a purge that leaves nothing behind. The repository lies in the system at the
+# path its sources file names.
+check_Repository() {
+  local suite=$1 base out=${repository_dir}/out previous fault pid
+  previous=$(previous_version)
+  enter_system "${suite}"
+  trap 'stop_gpg_agent; leave_root' EXIT
+  # Its only source: the base's own names a Debian mirror, which apt would audit and fetch from,
+  # and the runtimes the launcher depends on are in the base.
+  rm -f "${root}/etc/apt/sources.list" "${root}/etc/apt/sources.list.d/"*
+  mkdir -p "${root}${out}"
+  cp -a "${out}/." "${root}${out}/"
+  install -D -m 0644 "${out}/qs-launcher.asc" "${root}/etc/apt/keyrings/qs-launcher.asc"
+  install -m 0644 "${out}/qs-launcher.sources" "${root}/etc/apt/sources.list.d/"
+  add_vendor_files
+  snapshot >"${work}/before"
+  apt_get update
+  if [[ ${suite} == trixie ]]; then
+    # sqv with Debian 13's policy: no warning and no audit line about the key or signature.
+    in_root apt --audit update >"${work}/audit.log" 2>&1 || true
+    ! grep -E '^(W|E|N|Audit|Warning):' "${work}/audit.log" >&2 ||
+      fail "apt --audit update warns about the repository"
+    echo "apt --audit update: no warning, no audit line"
+  fi
+  apt_get install qs-launcher
+  [[ $(installed_version) == "${version}" ]] || fail "apt-get install gave $(installed_version)"
+  run_example 1
+  apt_get install --allow-downgrades "qs-launcher=${previous}"
+  same_files "${previous_dir}/packages/qs-launcher_${previous}_amd64.deb"
+  echo "rolled back to ${previous}: its files, byte for byte"
+
+  # A package upgrade does not touch a running launcher: it goes on with the old program, whose
+  # file dpkg has replaced, and stops as ever.
+  start_example 1
+  pid=${launcher}
+  [[ -n ${pid} ]] || stop_example 1
+  apt_get upgrade
+  running "${pid}" || fail "the running launcher ended during the upgrade"
+  [[ $(readlink "/proc/${pid}/exe") == *' (deleted)' ]] ||
+    fail "the running launcher's program is not the replaced one: $(readlink "/proc/${pid}/exe")"
+  echo "upgraded to ${version} under launcher ${pid}, which runs on: $(readlink "/proc/${pid}/exe")"
+  stop_example 1
+  same_files "${deb}"
+  run_example 1
+  echo "the launcher started after the upgrade is ${version}'s; dpkg lists only its files"
+
+  apt_get install --allow-downgrades "qs-launcher=${previous}"
+  for fault in "${faults[@]}"; do
+    rm -rf "${root}${out}" "${root}/var/lib/apt/lists/"*
+    cp -a "${out}" "${root}${out}"
+    install -m 0644 "${out}/qs-launcher.asc" "${root}/etc/apt/keyrings/qs-launcher.asc"
+    "fault_${fault}"
+    # apt-get update may exit 0 and keep the lists it had, which are gone here: what counts is
+    # what it would install.
+    in_root apt-get -q update >"${work}/update.log" 2>&1 || true
+    if in_root apt-get -y -q install "qs-launcher=${version}" >"${work}/install.log" 2>&1; then
+      cat "${work}/update.log" "${work}/install.log" >&2
+      fail "${fault}: apt-get installed ${version}"
+    fi
+    echo "${fault//_/ }: refused"
+    grep -hE '^(W|E): ' "${work}/update.log" "${work}/install.log" | sed 's/^/  /'
+    [[ $(installed_version) == "${previous}" ]] ||
+      fail "${fault}: the installed version is $(installed_version)"
+    run_example 1 >/dev/null
+  done
+  rm -rf "${root}${out}"
+  cp -a "${out}" "${root}${out}"
+  install -m 0644 "${out}/qs-launcher.asc" "${root}/etc/apt/keyrings/qs-launcher.asc"
+  echo "each fault refused; ${previous} still installed and running"
+
+  apt_get purge qs-launcher
+  snapshot >"${work}/after"
+  diff "${work}/before" "${work}/after" >&2 || fail "apt-get purge left the system changed"
+  echo "${suite}: purged; nothing left behind"
 }
 
 # Hardening, or Piuparts bookworm for Piuparts.bookworm.
