@@ -670,6 +670,79 @@ check_RepositoryMade() {
   (cd "${repository_dir}/out" && find . -type f -printf '%10s %P\n' | sort -k2)
 }
 
+# What make_repository.sh refuses, before it writes anything: weak keys, a key it cannot use and
+# packages the repository does not hold. Each row, a case and the refusal it must print, runs on a
+# copy of the checks' repository, which must be as it was after. Keys of their own keyring.
+# what|QS_SIGNING_KEY: a key made now ("ALGO EXPIRY [gpg options]"), a fingerprint, or empty|
+#   packages (the build's, or made by bad_package)|the message, an extended regular expression
+repository_refusals=(
+  "an RSA key of 2048 bits|rsa2048 1y|deb|the primary key is RSA of 2048 bits, under 3072"
+  "a DSA key|dsa3072 1y|deb|the primary key is DSA"
+  "a key expiring within 90 days|rsa3072 30d|deb|the primary key expires on .*, within 90 days"
+  "a SHA-1 self-signature|rsa3072 1y --cert-digest-algo SHA1|deb|self-signature .* made with SHA-1"
+  "a key not in the keyring|0123456789ABCDEF0123456789ABCDEF01234567|deb|no such key in"
+  "no key named||deb|not the 40 hex digits of a key's fingerprint"
+  "a missing package|publisher|missing|missing.deb: no such file, or not readable"
+  "a package of another name|publisher|other-name|package other is none of qs-launcher"
+  "a package of another architecture|publisher|other-arch|architecture i386 is none of amd64 arm64"
+  "the same version with other bytes|publisher|other-bytes|refused, .* has other contents than"
+)
+
+# bad_package KIND: a package file for a row of repository_refusals, in the scratch folder.
+bad_package() {
+  local tree=${work}/bad/$1 control
+  case $1 in
+    deb) echo "${deb}" ;;
+    missing) echo "${work}/missing.deb" ;;
+    *)
+      rm -rf "${tree}"
+      mkdir -p "${tree%/*}"
+      dpkg-deb -R "${deb}" "${tree}"
+      control=${tree}/DEBIAN/control
+      case $1 in
+        other-name) sed -i 's/^Package: .*/Package: other/' "${control}" ;;
+        other-arch) sed -i 's/^Architecture: .*/Architecture: i386/' "${control}" ;;
+        other-bytes) sed -i 's/^Section: .*/Section: utils/' "${control}" ;;
+      esac
+      dpkg-deb --root-owner-group -b "${tree}" "${work}/bad/$1.deb" >/dev/null
+      echo "${work}/bad/$1.deb"
+      ;;
+  esac
+}
+
+check_RepositoryRefusals() {
+  local row what key packages expected keyring=${work}/keyring out=${work}/out before got
+  mkdir -m 0700 "${keyring}"
+  trap "GNUPGHOME='${keyring}' gpgconf --kill gpg-agent; rm -rf '${work}'" EXIT
+  cp -a "${repository_dir}/out" "${out}"
+  before=$(cd "${out}" && find . -printf '%P %s %m %T@\n' | sort && find . -type f -exec sha256sum {} + | sort)
+  GNUPGHOME=${repository_dir}/gnupg gpg --batch --export-secret-keys "$(<"${repository_dir}/key")" |
+    GNUPGHOME=${keyring} gpg --batch --quiet --import
+  for row in "${repository_refusals[@]}"; do
+    IFS='|' read -r what key packages expected <<<"${row}"
+    case ${key} in
+      publisher) key=$(<"${repository_dir}/key") ;;
+      [a-z]*\ *)
+        # shellcheck disable=SC2086 # the row's algorithm, expiry and options
+        set -- ${key}
+        GNUPGHOME=${keyring} gpg --batch --quiet --passphrase '' --pinentry-mode loopback \
+          "${@:3}" --quick-gen-key "${what} <t@example.invalid>" "$1" sign "$2" 2>/dev/null
+        key=$(GNUPGHOME=${keyring} gpg --with-colons --list-keys "${what}" 2>/dev/null |
+          awk -F: '$1 == "fpr" {print $10; exit}')
+        ;;
+    esac
+    if got=$(GNUPGHOME=${keyring} QS_SIGNING_KEY=${key} "${source_dir}/scripts/make_repository.sh" \
+      "${out}" "$(bad_package "${packages}")" 2>&1); then
+      fail "${what}: make_repository.sh published it:"$'\n'"${got}"
+    fi
+    grep -qE -- "${expected}" <<<"${got}" ||
+      fail "${what}: make_repository.sh refused, but not with '${expected}':"$'\n'"${got}"
+    [[ $(cd "${out}" && find . -printf '%P %s %m %T@\n' | sort && find . -type f -exec sha256sum {} + | sort) == "${before}" ]] ||
+      fail "${what}: refused, but the repository changed"
+    echo "${what}: ${got##*$'\n'}"
+  done
+}
+
 # The whole-system checks, NAME.SUITE: the amd64 .deb in a Debian system of SUITE (bullseye,
 # bookworm, trixie), made once by scripts/make_base.sh and kept.
 #   Piuparts    piuparts installs the .deb and its -dbgsym package into a fresh system, purges
