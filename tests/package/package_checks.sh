@@ -650,7 +650,7 @@ test_key() {
 # The repository as a publisher makes it: the previous release first, then the tree's version
 # added to it, signed with a throwaway key.
 check_RepositoryMade() {
-  local key
+  local key release published
   rm -rf "${repository_dir}"
   mkdir -p -m 0700 "${repository_dir}/gnupg"
   trap 'stop_gpg_agent; rm -rf "${work}"' EXIT
@@ -668,6 +668,21 @@ check_RepositoryMade() {
     fail "make_repository.sh of ${version}"
   echo "${key}" >"${repository_dir}/key"
   (cd "${repository_dir}/out" && find . -type f -printf '%10s %P\n' | sort -k2)
+  # The verification recipe for packages taken from the repository: a .deb is the file as built,
+  # a signed rpm has the built one's main header, though not its bytes.
+  for release in "${packages}"/*; do
+    published=$(find "${repository_dir}/out" -name "${release##*/}")
+    case ${release} in
+      *.rpm)
+        ! cmp -s "${release}" "${published}" || fail "${published} is not signed"
+        [[ $(rpm -qp --nosignature --qf '%{SHA256HEADER}' "${release}") == \
+          $(rpm -qp --nosignature --qf '%{SHA256HEADER}' "${published}") ]] ||
+          fail "${published}: its main header is not the built package's"
+        ;;
+      *) cmp "${release}" "${published}" || fail "${published} is not the package as built" ;;
+    esac
+  done
+  echo "published .deb and .ddeb as built; each signed rpm has the built one's main header"
 }
 
 # What make_repository.sh refuses, before it writes anything: weak keys, a key it cannot use and
