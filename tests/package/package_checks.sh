@@ -400,28 +400,38 @@ run_packaged() {
 check_RunsOnHostRuntime() { run_packaged host; }
 check_RunsOnDebian11() { run_packaged debian11; }
 
+# rpm_on ROOT ARG...: rpm on that root, its database where the system's own rpm keeps it (Debian's
+# rpm keeps its own under $HOME), which zypper on that root reads too.
+rpm_on() {
+  rpm --root "$1" --dbpath /var/lib/rpm "${@:2}"
+}
+
+# nothing_left ROOT: ROOT was empty before rpm installed into it, so any file, link or folder left
+# after the erase, but rpm's database and the system's folders, is the packages'.
+nothing_left() {
+  local left
+  (cd "$1" && find . -mindepth 1 ! -path ./var ! -path ./var/lib ! -path ./var/lib/rpm \
+    ! -path './var/lib/rpm/*') >"${work}/left" || fail "cannot list $1"
+  left=$(sed 's#^\.##' "${work}/left" | grep -vxF -f <(printf '%s\n' "${system_folders[@]}") ||
+    true)
+  [[ -z ${left} ]] || fail "left in the root after the erase:"$'\n'"${left}"
+}
+
 # rpm -i of both rpms into an empty root, the launcher's without its dependencies (there are none
 # there; another processor maybe), the debug package's with them: the launcher's package is what
 # it needs. The installed launcher runs once on the host's runtime; rpm -e leaves only rpm's
 # database and the folders rpm made for the packages' files, which a system owns itself.
 check_RpmInstallAndErase() {
   [[ $(id -u) -eq 0 ]] || skip "rpm -i gives its files to root"
-  local root=${work}/rpmroot rpm_root left
-  rpm_root=(rpm --root "${root}" --dbpath /var/lib/rpm)
+  local root=${work}/rpmroot
   mkdir -p "${root}"
-  "${rpm_root[@]}" --initdb
-  "${rpm_root[@]}" -i --nodeps --ignorearch "${rpm}"
-  "${rpm_root[@]}" -i --ignorearch "${debuginfo}"
-  "${rpm_root[@]}" -qa
+  rpm_on "${root}" --initdb
+  rpm_on "${root}" -i --nodeps --ignorearch "${rpm}"
+  rpm_on "${root}" -i --ignorearch "${debuginfo}"
+  rpm_on "${root}" -qa
   run_once host "${root}/usr/bin/qs_launcher"
-  "${rpm_root[@]}" -e qs-launcher-debuginfo qs-launcher
-  # The root was empty: any file, link or folder left, but rpm's database and the system's
-  # folders, is the packages'.
-  (cd "${root}" && find . -mindepth 1 ! -path ./var ! -path ./var/lib ! -path ./var/lib/rpm \
-    ! -path './var/lib/rpm/*') >"${work}/left" || fail "cannot list ${root}"
-  left=$(sed 's#^\.##' "${work}/left" | grep -vxF -f <(printf '%s\n' "${system_folders[@]}") ||
-    true)
-  [[ -z ${left} ]] || fail "left in the root after the erase:"$'\n'"${left}"
+  rpm_on "${root}" -e qs-launcher-debuginfo qs-launcher
+  nothing_left "${root}"
   echo "installed into an empty root, ran, erased; only rpm's database and the system's" \
     "folders are left"
 }
@@ -586,6 +596,10 @@ check_Versions() {
 # of that release and the tree's version.
 previous_dir=${build_dir}/previous-release
 repository_dir=${build_dir}/repository
+repository=${repository_dir}/out
+# The keyring of the repository's key, and of another key, which no host trusts, for the faults
+# (its fingerprint in ${repository_dir}/other-key).
+keyring=${repository_dir}/gnupg
 
 # The release before the tree's version: the newest recorded one that is not the tree's.
 previous_version() {
@@ -631,12 +645,12 @@ check_PreviousRelease() {
   ((status == 0)) || fail "commit ${commit} does not give the packages of release ${previous}"
 }
 
-# gpg in the repository checks' own keyring, with no agent left behind.
+# gpg in the repository checks' keyring, with no agent left behind.
 test_gpg() {
-  GNUPGHOME=${repository_dir}/gnupg gpg --batch --quiet "$@"
+  GNUPGHOME=${keyring} gpg --batch --quiet "$@"
 }
 stop_gpg_agent() {
-  GNUPGHOME=${repository_dir}/gnupg gpgconf --kill gpg-agent 2>/dev/null || true
+  GNUPGHOME=${keyring} gpgconf --kill gpg-agent 2>/dev/null || true
 }
 
 # test_key NAME: makes a throwaway RSA-4096 signing key of a year in that keyring and prints its
@@ -652,7 +666,7 @@ test_key() {
 check_RepositoryMade() {
   local key release published
   rm -rf "${repository_dir}"
-  mkdir -p -m 0700 "${repository_dir}/gnupg"
+  mkdir -p -m 0700 "${keyring}"
   trap 'stop_gpg_agent; rm -rf "${work}"' EXIT
   key=$(test_key "qs-launcher test") || fail "cannot make a throwaway key"
   # Another key, which hosts do not trust, for the checks' faults.
@@ -660,18 +674,18 @@ check_RepositoryMade() {
   for release in "${previous_dir}/packages"/* "${packages}"/*; do
     [[ -f ${release} ]] || fail "no packages of the previous release in ${previous_dir}"
   done
-  GNUPGHOME=${repository_dir}/gnupg QS_SIGNING_KEY=${key} \
-    "${source_dir}/scripts/make_repository.sh" "${repository_dir}/out" \
+  GNUPGHOME=${keyring} QS_SIGNING_KEY=${key} \
+    "${source_dir}/scripts/make_repository.sh" "${repository}" \
     "${previous_dir}/packages"/* || fail "make_repository.sh of the previous release"
-  GNUPGHOME=${repository_dir}/gnupg QS_SIGNING_KEY=${key} \
-    "${source_dir}/scripts/make_repository.sh" "${repository_dir}/out" "${packages}"/* ||
+  GNUPGHOME=${keyring} QS_SIGNING_KEY=${key} \
+    "${source_dir}/scripts/make_repository.sh" "${repository}" "${packages}"/* ||
     fail "make_repository.sh of ${version}"
   echo "${key}" >"${repository_dir}/key"
-  (cd "${repository_dir}/out" && find . -type f -printf '%10s %P\n' | sort -k2)
+  (cd "${repository}" && find . -type f -printf '%10s %P\n' | sort -k2)
   # The verification recipe for packages taken from the repository: a .deb is the file as built,
   # a signed rpm has the built one's main header, though not its bytes.
   for release in "${packages}"/*; do
-    published=$(find "${repository_dir}/out" -name "${release##*/}")
+    published=$(find "${repository}" -name "${release##*/}")
     case ${release} in
       *.rpm)
         ! cmp -s "${release}" "${published}" || fail "${published} is not signed"
@@ -726,13 +740,13 @@ bad_package() {
 }
 
 check_RepositoryRefusals() {
-  local row what key packages expected keyring=${work}/keyring out=${work}/out before got
-  mkdir -m 0700 "${keyring}"
-  trap "GNUPGHOME='${keyring}' gpgconf --kill gpg-agent; rm -rf '${work}'" EXIT
-  cp -a "${repository_dir}/out" "${out}"
+  local row what key packages expected weak_keys=${work}/keyring out=${work}/out before got
+  mkdir -m 0700 "${weak_keys}"
+  trap "GNUPGHOME='${weak_keys}' gpgconf --kill gpg-agent; rm -rf '${work}'" EXIT
+  cp -a "${repository}" "${out}"
   before=$(cd "${out}" && find . -printf '%P %s %m %T@\n' | sort && find . -type f -exec sha256sum {} + | sort)
-  GNUPGHOME=${repository_dir}/gnupg gpg --batch --export-secret-keys "$(<"${repository_dir}/key")" |
-    GNUPGHOME=${keyring} gpg --batch --quiet --import
+  GNUPGHOME=${keyring} gpg --batch --export-secret-keys "$(<"${repository_dir}/key")" |
+    GNUPGHOME=${weak_keys} gpg --batch --quiet --import
   for row in "${repository_refusals[@]}"; do
     IFS='|' read -r what key packages expected <<<"${row}"
     case ${key} in
@@ -740,13 +754,13 @@ check_RepositoryRefusals() {
       [a-z]*\ *)
         # shellcheck disable=SC2086 # the row's algorithm, expiry and options
         set -- ${key}
-        GNUPGHOME=${keyring} gpg --batch --quiet --passphrase '' --pinentry-mode loopback \
+        GNUPGHOME=${weak_keys} gpg --batch --quiet --passphrase '' --pinentry-mode loopback \
           "${@:3}" --quick-gen-key "${what} <t@example.invalid>" "$1" sign "$2" 2>/dev/null
-        key=$(GNUPGHOME=${keyring} gpg --with-colons --list-keys "${what}" 2>/dev/null |
+        key=$(GNUPGHOME=${weak_keys} gpg --with-colons --list-keys "${what}" 2>/dev/null |
           awk -F: '$1 == "fpr" {print $10; exit}')
         ;;
     esac
-    if got=$(GNUPGHOME=${keyring} QS_SIGNING_KEY=${key} "${source_dir}/scripts/make_repository.sh" \
+    if got=$(GNUPGHOME=${weak_keys} QS_SIGNING_KEY=${key} "${source_dir}/scripts/make_repository.sh" \
       "${out}" "$(bad_package "${packages}")" 2>&1); then
       fail "${what}: make_repository.sh published it:"$'\n'"${got}"
     fi
@@ -756,6 +770,182 @@ check_RepositoryRefusals() {
       fail "${what}: refused, but the repository changed"
     echo "${what}: ${got##*$'\n'}"
   done
+}
+
+# copy_repository NAME FAULT: a copy of the repository in ${work}/NAME whose sources files name the
+# copy, with FAULT, a command run in the copy, done to it.
+copy_repository() {
+  cp -a "${repository}" "${work}/$1"
+  sed -i "s#${repository}#${work}/$1#" "${work}/$1/qs-launcher".{repo,sources}
+  (cd "${work}/$1" && eval "$2") || fail "cannot make the repository '$1'"
+}
+
+# read_cases "CLIENT..." ROW...: each client reads a copy of the repository made for each row,
+# NAME|FAULT|the versions it must list (none: it refuses the repository). CLIENT_versions DIR
+# prints the versions of qs-launcher that the client lists from the copy at DIR, and lets the
+# client's own messages through to the output.
+read_cases() {
+  local row name fault expected client got status=0
+  for row in "${@:2}"; do
+    IFS='|' read -r name fault expected <<<"${row}"
+    copy_repository "${name}" "${fault}"
+    for client in $1; do
+      echo "-- ${client}, repository ${name}${fault:+ (${fault})}"
+      got=$("${client}_versions" "${work}/${name}" | sort -V | paste -sd' ')
+      if [[ ${got} == "${expected}" ]]; then
+        echo "-- ${client}, repository ${name}: lists '${got}'"
+      else
+        echo "FAIL: ${client}, repository ${name}: lists '${got}', expected '${expected}'"
+        status=1
+      fi
+    done
+  done
+  ((status == 0)) || fail "a client read the repository wrongly"
+}
+
+# dnf and zypper as a host sets them up, from the published .repo file, each on a root of its own;
+# the architecture is the build's, whatever the host's.
+dnf_versions() {
+  local root=${work}/dnf-${1##*/}
+  # -y: dnf imports the key that the .repo file names (gpgkey=) to check repomd.xml with.
+  dnf -y -q --installroot="${root}" --setopt=reposdir="$1" --setopt=cachedir="${root}/cache" \
+    --setopt=skip_if_unavailable=False --forcearch="${processor}" --releasever=1 \
+    repoquery --qf '%{version}-%{release}' qs-launcher || true
+}
+zypper_versions() {
+  local root=${work}/zypper-${1##*/}
+  local zypper=(zypper --non-interactive --root "${root}")
+  mkdir -p "${root}"
+  # zypper trusts the keys in the root's rpm database: the published key goes there, as a host
+  # imports it, rather than the copy that the repository offers beside repomd.xml, which
+  # --gpg-auto-import-keys would take from whoever serves it.
+  rpm_on "${root}" --import "${repository}/qs-launcher.asc"
+  # The baseurl is a path on the host: zypper does not prefix a file: URL with its root.
+  "${zypper[@]}" --quiet addrepo --gpgcheck-strict "$1/qs-launcher.repo" >&2
+  "${zypper[@]}" refresh >&2 || true
+  { "${zypper[@]}" --quiet search -s qs-launcher || true; } | tee /dev/stderr |
+    awk -F' *[|] *' '$2 == "qs-launcher" {print $4}'
+}
+
+# A host of an rpm-based system trusts the repository through the published key alone. rpm
+# verifies every rpm of this build's architecture by it with a SHA-256 or stronger digest, and
+# refuses one signed by another key or none; requiring signatures, it installs the previous
+# release, upgrades to the tree's version, goes back, and erases it leaving nothing. dnf and zypper,
+# set up from the published .repo file, list both versions, and refuse the repository when
+# repomd.xml was altered after signing or its signature is missing.
+# Not shown: what the rpm, dnf and zypper of RHEL, Fedora or SUSE, under their crypto policies,
+# accept (these are Debian's), nor an install whose dependencies a system's C library satisfies.
+check_RpmRepository() {
+  [[ $(id -u) -eq 0 ]] || skip "rpm -i gives its files to root"
+  local root=${work}/rpmroot signed=${repository}/rpm/${processor} metadata previous keyid
+  local verified install package status step how release installed other
+  previous=$(previous_version)
+  keyid=$(<"${repository_dir}/key")
+  keyid=${keyid: -8}
+  other=$(<"${repository_dir}/other-key")
+  trap 'stop_gpg_agent; rm -rf "${work}"' EXIT
+  cp "${rpm}" "${work}/other.rpm"
+  GNUPGHOME=${keyring} rpmsign --addsign --define "_gpg_name ${other}" \
+    --define "__gpg $(command -v gpg)" "${work}/other.rpm" </dev/null ||
+    fail "rpmsign with another key"
+  # A root that knows the published key and no other.
+  mkdir -p "${root}"
+  rpm_on "${root}" --import "${repository}/qs-launcher.asc"
+  verified=(rpm_on "${root}" --define '_pkgverify_level signature')
+  for package in "${signed}"/*.rpm "${rpm}" "${work}/other.rpm"; do
+    status=0
+    "${verified[@]}" -Kv "${package}" >"${work}/checksig" 2>&1 || status=$?
+    cat "${work}/checksig"
+    if [[ ${package} == "${signed}"/* ]]; then
+      ((status == 0)) &&
+        grep -qE "/SHA(256|384|512) Signature, key ID ${keyid,,}: OK" "${work}/checksig" ||
+        fail "rpm does not verify ${package##*/} by the repository's key with SHA-256 or stronger"
+    else
+      ((status != 0)) || fail "rpm accepts ${package}, which the repository's key did not sign"
+    fi
+  done
+  # --nodeps: the root has no system, so nothing provides the C library the launcher requires.
+  install=("${verified[@]}" --nodeps)
+  [[ ${processor} == $(uname -m) ]] || install+=(--ignorearch)
+  for step in "-i|${previous}" "-U|${version}" "-U --oldpackage|${previous}"; do
+    IFS='|' read -r how release <<<"${step}"
+    # shellcheck disable=SC2086 # how: rpm's options
+    "${install[@]}" ${how} "${signed}/qs-launcher-${release}-1.${processor}.rpm" ||
+      fail "rpm ${how} of ${release}"
+    installed=$(rpm_on "${root}" -q qs-launcher)
+    echo "rpm ${how} of ${release}: ${installed} installed"
+    [[ ${installed} == "qs-launcher-${release}-1.${processor}" ]] || fail "not ${release}"
+  done
+  ! "${install[@]}" -U "${rpm}" ||
+    fail "rpm installed ${rpm##*/}, which is not signed, though it requires a signature"
+  rpm_on "${root}" -e qs-launcher
+  nothing_left "${root}"
+  # zypper takes the architecture from libzypp's configuration: zypper's own (--config) has none.
+  printf '[main]\narch = %s\n' "${processor}" >"${work}/zypp.conf"
+  export ZYPP_CONF=${work}/zypp.conf
+  metadata=rpm/${processor}/repodata/repomd.xml
+  read_cases "dnf zypper" "made||${previous}-1 ${version}-1" \
+    "altered|echo >>${metadata}|" "unsigned|rm ${metadata}.asc|"
+  echo "rpm verified the ${processor} rpms by the published key and refused the unsigned and the" \
+    "other key's; installed ${previous}, upgraded, went back, erased; dnf and zypper listed both" \
+    "versions and refused an altered or unsigned repomd.xml"
+}
+
+# apt_in DIR TOOL ARG...: apt-get or apt-cache with all its state in DIR, for ${arch} alone,
+# reading only the sources in DIR/sources. It fetches as root: its own user (_apt) cannot reach
+# the scratch folder, which is root's alone.
+apt_in() {
+  "$2" -o Dir="$1" -o Dir::State::status="$1/status" -o APT::Architecture="${arch}" \
+    -o APT::Architectures="${arch}" -o Dir::Etc::sourcelist=/dev/null \
+    -o Dir::Etc::sourceparts="$1/sources" -o APT::Sandbox::User=root "${@:3}"
+}
+
+# The versions of qs-launcher for ${arch} that apt lists from the copy at DIR, with its sources
+# file trusting the published key.
+apt_versions() {
+  local dir=${work}/apt-${1##*/}
+  mkdir -p "${dir}/sources" "${dir}/etc/apt/preferences.d" "${dir}/var/lib/apt/lists/partial"
+  touch "${dir}/status"
+  sed "s#^Signed-By: .*#Signed-By: ${repository}/qs-launcher.asc#" "$1/qs-launcher.sources" \
+    >"${dir}/sources/qs-launcher.sources"
+  apt_in "${dir}" apt-get update >&2 || true
+  apt_in "${dir}" apt-cache madison qs-launcher |
+    awk -F' *[|] *' -v arch="${arch}" '$3 ~ " " arch " Packages$" {print $2}'
+}
+
+# The apt repository of this build's architecture, as its metadata and signatures, read by apt
+# with its own state in the scratch folder: no system of that architecture is needed. apt lists
+# both versions, downloads the repository's own files, and fetches no debug index from the
+# published sources (Components: main). It lists nothing from an index altered after signing or
+# from an InRelease signed by another key; apt-get update may exit 0 even then, so what counts is
+# what apt lists.
+check_AptMetadata() {
+  local arch previous dists=apt/dists/stable index lists release name other
+  arch=$(dpkg-deb -f "${deb}" Architecture)
+  previous=$(previous_version)
+  index=${dists}/main/binary-${arch}/Packages
+  other=$(<"${repository_dir}/other-key")
+  trap 'stop_gpg_agent; rm -rf "${work}"' EXIT
+  read_cases apt "made||${previous} ${version}" \
+    "altered|echo >>${index} && gzip -9nkf ${index}|" \
+    "resigned|test_gpg --yes -u ${other} --clearsign -o ${dists}/InRelease ${dists}/Release|"
+  lists=$(find "${work}/apt-made/var/lib/apt/lists" -name '*_dists_*')
+  echo "${lists}"
+  ! grep -F _main_debug_ <<<"${lists}" ||
+    fail "apt fetched a debug index from the sources file as published"
+  mkdir "${work}/download"
+  (cd "${work}/download" && apt_in "${work}/apt-made" apt-get download \
+    "qs-launcher=${previous}" "qs-launcher=${version}") ||
+    fail "apt-get download of ${previous} and ${version}"
+  for release in "${previous}" "${version}"; do
+    name=qs-launcher_${release}_${arch}.deb
+    sha256sum "${work}/download/${name}"
+    [[ $(sha256sum <"${work}/download/${name}") == \
+      "$(sha256sum <"${repository}/apt/pool/main/${name}")" ]] ||
+      fail "apt-get download gave ${name} other than the repository's"
+  done
+  echo "apt listed ${previous} and ${version} for ${arch}, downloaded the repository's files," \
+    "fetched no debug index, and listed nothing from an altered index or another key's InRelease"
 }
 
 # The whole-system checks, NAME.SUITE: the amd64 .deb in a Debian system of SUITE (bullseye,
@@ -958,7 +1148,7 @@ same_files() {
 
 # resign KEYRING KEY: the published Release signed again by KEY of KEYRING, inline and apart.
 resign() {
-  local dists=${root}${repository_dir}/out/apt/dists/stable
+  local dists=${root}${repository}/apt/dists/stable
   GNUPGHOME=$1 gpg --batch --quiet --yes --local-user "$2" --digest-algo SHA512 \
     --clearsign --output "${dists}/InRelease" "${dists}/Release"
   GNUPGHOME=$1 gpg --batch --quiet --yes --local-user "$2" --digest-algo SHA512 \
@@ -966,15 +1156,15 @@ resign() {
 }
 
 # The faults a host must refuse: a name and what breaks the system's copy of the repository.
-fault_other_key() { resign "${repository_dir}/gnupg" "$(<"${repository_dir}/other-key")"; }
+fault_other_key() { resign "${keyring}" "$(<"${repository_dir}/other-key")"; }
 fault_packages_altered() {
-  local index=${root}${repository_dir}/out/apt/dists/stable/main/binary-amd64/Packages
+  local index=${root}${repository}/apt/dists/stable/main/binary-amd64/Packages
   printf '\n' >>"${index}"
   gzip -9nf -k "${index}"
 }
 fault_deb_replaced() {
   cp "${previous_dir}/packages/qs-launcher_${previous}_amd64.deb" \
-    "${root}${repository_dir}/out/apt/pool/main/qs-launcher_${version}_amd64.deb"
+    "${root}${repository}/apt/pool/main/qs-launcher_${version}_amd64.deb"
 }
 # A key that had expired when it signed: made two years back, valid for three, it signs the
 # Release now; then a self-signature dated a year back sets its expiry to the next day, and the
@@ -996,7 +1186,7 @@ fault_key_expired() {
     >"${root}/etc/apt/keyrings/qs-launcher.asc"
   GNUPGHOME=${keyring} gpgconf --kill gpg-agent
 }
-fault_unsigned() { rm "${root}${repository_dir}/out/apt/dists/stable/"{InRelease,Release.gpg}; }
+fault_unsigned() { rm "${root}${repository}/apt/dists/stable/"{InRelease,Release.gpg}; }
 faults=(other_key packages_altered deb_replaced key_expired unsigned)
 
 # The repository as a host meets it, in a whole system of SUITE (amd64): added as the
@@ -1006,7 +1196,7 @@ faults=(other_key packages_altered deb_replaced key_expired unsigned)
 # still running; a purge that leaves nothing behind. The repository lies in the system at the
 # path its sources file names.
 check_Repository() {
-  local suite=$1 base out=${repository_dir}/out previous fault pid
+  local suite=$1 base out=${repository} previous fault pid
   previous=$(previous_version)
   enter_system "${suite}"
   trap 'stop_gpg_agent; leave_root' EXIT
