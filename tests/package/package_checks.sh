@@ -518,27 +518,35 @@ source "${source_dir}/scripts/lib/release_record.sh"
 # packaging/releases holds for the tree's version. A version not yet recorded passes. On a
 # difference, the tools recorded and this machine's tell a change of the tree (move the version)
 # from a toolchain update (named).
-check_ReleasedBytes() {
-  local record=${source_dir}/packaging/releases package name expected got tools status=0
-  if [[ -z $(recorded "${record}" "${version}" commit) ]]; then
-    echo "${version} is not a recorded release (packaging/releases): no bytes to compare with"
-    return
-  fi
-  for package in "${deb}" "${ddeb}" "${rpm}" "${debuginfo}"; do
+# as_released VERSION PACKAGE...: each package is the one that the record holds for VERSION,
+# a line each; fails when one is not.
+as_released() {
+  local package name expected got status=0
+  for package in "${@:2}"; do
     name=${package##*/}
-    expected=$(recorded "${record}" "${version}" sha256 | awk -v name="${name}" '$2 == name {print $1}')
+    expected=$(recorded "${source_dir}/packaging/releases" "$1" sha256 |
+      awk -v name="${name}" '$2 == name {print $1}')
     got=$(sha256sum <"${package}" | cut -d' ' -f1)
     if [[ -z ${expected} ]]; then
-      echo "${name}: release ${version} records no such package" >&2
+      echo "${name}: release $1 records no such package" >&2
       status=1
     elif [[ ${got} != "${expected}" ]]; then
-      echo "${name}: sha256 ${got}, but release ${version} is ${expected}" >&2
+      echo "${name}: sha256 ${got}, but release $1 is ${expected}" >&2
       status=1
     else
       echo "${name}: ${got}, as released"
     fi
   done
-  ((status != 0)) || return 0
+  return "${status}"
+}
+
+check_ReleasedBytes() {
+  local record=${source_dir}/packaging/releases tools
+  if [[ -z $(recorded "${record}" "${version}" commit) ]]; then
+    echo "${version} is not a recorded release (packaging/releases): no bytes to compare with"
+    return
+  fi
+  ! as_released "${version}" "${deb}" "${ddeb}" "${rpm}" "${debuginfo}" || return 0
   tools=$( (diff <(recorded "${record}" "${version}" tool | sed 's/^/tool /') \
     <(release_tools "${source_dir}") || true) |
     sed -n 's/^< tool /  recorded: /p; s/^> tool /  here:     /p')
@@ -611,7 +619,7 @@ previous_version() {
 # packages-only workflow in an exported tree, with its own copy of the sysroot; each must be the
 # recorded one. A commit that is not in this clone fails the check, saying so.
 check_PreviousRelease() {
-  local previous commit tree package name expected status=0
+  local previous commit tree
   previous=$(previous_version)
   [[ -n ${previous} ]] || fail "packaging/releases records no release before ${version}"
   commit=$(recorded "${source_dir}/packaging/releases" "${previous}" commit)
@@ -631,18 +639,8 @@ check_PreviousRelease() {
   }
   mv "${tree}/build/${preset}/packages" "${previous_dir}/packages"
   rm -rf "${tree}"
-  for package in "${previous_dir}/packages"/*; do
-    name=${package##*/}
-    expected=$(recorded "${source_dir}/packaging/releases" "${previous}" sha256 |
-      awk -v name="${name}" '$2 == name {print $1}')
-    if [[ $(sha256sum <"${package}" | cut -d' ' -f1) == "${expected}" ]]; then
-      echo "${name}: as released"
-    else
-      echo "${name}: not the recorded bytes of release ${previous}" >&2
-      status=1
-    fi
-  done
-  ((status == 0)) || fail "commit ${commit} does not give the packages of release ${previous}"
+  as_released "${previous}" "${previous_dir}/packages"/* ||
+    fail "commit ${commit} does not give the packages of release ${previous}"
 }
 
 # gpg in the repository checks' keyring, with no agent left behind.
