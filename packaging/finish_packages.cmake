@@ -6,9 +6,9 @@
 # - fixed modes: directories 0755, files 0755 when executable, else 0644 (CPack takes the
 #   directories' and its own ar members' modes from the umask);
 # - owner and group root, names sorted (dpkg-deb);
-# - Installed-Size counted from the files, as dpkg-gencontrol counts it (deb-substvars(5)): CPack
-#   adds up what the build's file system says each folder takes, 4 KiB on ext4 and none on a
-#   tmpfs, so the same tree gave another size, and other bytes, on another file system.
+# - Installed-Size counted from the files, in the way deb-substvars(5) describes: CPack adds up
+#   what the build's file system says each folder takes, 4 KiB on ext4 and none on a tmpfs, so
+#   the same tree gave another size, and other bytes, on another file system.
 
 # qs_installed_size(ROOT OUT): OUT is the Installed-Size of the package tree ROOT, in KiB: each
 # file and link its size rounded up to a KiB, each folder one KiB; ROOT itself and its DEBIAN

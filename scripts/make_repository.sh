@@ -54,33 +54,47 @@ fpr=${QS_SIGNING_KEY:-}
 # apt-ftparchive indexes a folder with all that is below it.
 pool_of() { echo "pool/${1#main/}"; }
 
-# The rule a weak key breaks, if any: RSA under 3072 bits or DSA, for the primary key or a signing
-# subkey in use; either expiring within 90 days, when hosts would soon refuse what it signed; a
-# self-signature (of a user id or a subkey) made with SHA-1, which sqv and rpm-sequoia reject.
+# The rule a weak key breaks, if any, read from the key as it is published (export-minimal: no
+# superseded or revoked signatures): RSA under 3072 bits or DSA, for the primary key or the
+# signing subkey that gpg signs with (the newest one that is valid); either expiring within 90
+# days, when hosts would soon refuse what it signs; a self-signature (of a user id that is not
+# revoked, or of a subkey) made with SHA-1, which sqv and rpm-sequoia reject.
 key_problem() {
   awk -F: -v soon=$(($(date +%s) + 90 * 86400)) '
-    function weak(what) {
-      if ($4 == 17) return what " is DSA"
-      if ($4 <= 3 && $3 < 3072) return what " is RSA of " $3 " bits, under 3072"
-      if ($7 != "" && $7 < soon) return what " expires on " strftime("%F", $7) ", within 90 days"
+    function weak(what, algo, bits, expiry) {
+      if (algo == 17) return what " is DSA"
+      if (algo <= 3 && bits < 3072) return what " is RSA of " bits " bits, under 3072"
+      if (expiry != "" && expiry < soon)
+        return what " expires on " strftime("%F", expiry) ", within 90 days"
     }
-    $1 == "pub" { primary = $5; problem = weak("the primary key") }
-    $1 == "sub" && $12 ~ /s/ && $2 !~ /[er]/ { problem = weak("signing subkey " $5) }
-    $1 == "sig" && $5 == primary && $16 == 2 {
-      problem = "a self-signature (class " $11 ") is made with SHA-1"
+    function note(found) { if (problem == "" && found != "") problem = found }
+    $1 == "pub" { primary = $5; note(weak("the primary key", $4, $3, $7)) }
+    $1 == "uid" { revoked = $2 == "r" }
+    $1 == "sub" {
+      revoked = 0
+      if ($12 ~ /s/ && $2 !~ /[erd]/ && $6 > newest) {
+        newest = $6; signer = "signing subkey " $5; algo = $4; bits = $3; expiry = $7
+      }
     }
-    problem != "" { print problem; exit }'
+    $1 == "sig" && $5 == primary && $16 == 2 && !revoked {
+      note("a self-signature (class " $11 ") is made with SHA-1")
+    }
+    END { if (newest) note(weak(signer, algo, bits, expiry)); if (problem != "") print problem }'
 }
 
 check_key() {
   local listing problem
   [[ ${fpr} =~ ^[0-9A-Fa-f]{40}$ ]] ||
     die "QS_SIGNING_KEY '${fpr}': not the 40 hex digits of a key's fingerprint"
-  listing=$(gpg --batch --with-colons --fixed-list-mode --list-sigs "${fpr}" 2>/dev/null) ||
+  gpg --batch --list-keys "${fpr}" >/dev/null 2>&1 ||
     die "QS_SIGNING_KEY ${fpr}: no such key in ${GNUPGHOME:-~/.gnupg}"
   gpg --batch --list-secret-keys "${fpr}" >/dev/null 2>&1 ||
     die "QS_SIGNING_KEY ${fpr}: its secret key is not in ${GNUPGHOME:-~/.gnupg}"
+  listing=$(gpg --batch --export --export-options export-minimal "${fpr}" |
+    gpg --batch --with-colons --fixed-list-mode --show-keys --with-sig-list 2>/dev/null)
   problem=$(key_problem <<<"${listing}")
+  # The key ids of the key and its subkeys, which an rpm signed by this key names.
+  key_ids=$(awk -F: '$1 == "pub" || $1 == "sub" {print tolower($5)}' <<<"${listing}")
   [[ -z ${problem} ]] || die "QS_SIGNING_KEY ${fpr}: refused, ${problem}"
 }
 
@@ -122,10 +136,10 @@ destination() {
 # which holds the payload's digest and which signing leaves as it is: a signed copy is the same
 # as the unsigned one. (An rpm older than 4.16 has only the SHA-1 one.)
 same_package() {
-  local digests='%{SHA256HEADER} %{SHA1HEADER}'
+  local digests='%{SHA256HEADER} %{SHA1HEADER}' first second
   if [[ $1 == *.rpm ]]; then
-    [[ $(rpm -qp --nosignature --qf "${digests}" "$1") == \
-      $(rpm -qp --nosignature --qf "${digests}" "$2") ]]
+    first=$(rpm -qp --nosignature --qf "${digests}" "$1") &&
+      second=$(rpm -qp --nosignature --qf "${digests}" "$2") && [[ ${first} == "${second}" ]]
   else
     cmp -s "$1" "$2"
   fi
@@ -161,10 +175,18 @@ make_apt() {
   sign --armor --detach-sign --output "${dists}/Release.gpg" "${dists}/Release"
 }
 
-# Signs the rpms new to the repository, then makes each architecture's metadata, signed apart,
-# with the key beside it where zypper looks for it.
+# Signs the rpms new to the repository and those that another key signed (a key rolled over:
+# hosts that know only the new key can still go back to an earlier release), then makes each
+# architecture's metadata, signed apart, with the key beside it where zypper looks for it.
 make_rpm() {
-  local rpm=${stage}/rpm arch
+  local rpm=${stage}/rpm arch package signer
+  for package in "${rpm}"/*/*.rpm; do
+    [[ -f ${package} ]] || continue
+    signer=$(rpm -qp --nosignature --qf '%{RSAHEADER:pgpsig}' "${package}" 2>/dev/null)
+    signer=${signer##*Key ID }
+    grep -qxF -- "${signer,,}" <<<"${key_ids}" || [[ " $* " == *" ${package} "* ]] ||
+      set -- "$@" "${package}"
+  done
   if (($#)); then
     rpmsign --addsign --define "_gpg_name ${fpr}" --define "__gpg $(command -v gpg)" \
       --define "_gpg_digest_algo ${digest,,}" "$@" >&2
@@ -202,11 +224,28 @@ EOF
 }
 
 [[ -d ${out%/*}/ ]] || die "${out}: the folder it goes in does not exist"
-# One run at a time in the folder that the repository is swapped in.
-exec {lock_fd}<"${out%/*}/"
+# The sources files name OUT in a file: address, where a blank would split the line.
+[[ -n ${QS_REPOSITORY_URL:-} || ${out} != *[[:space:]]* ]] ||
+  die "${out}: a folder whose path has a blank needs QS_REPOSITORY_URL"
+# One run at a time for this OUT: a lock file beside it, open for writing, as NFS needs.
+exec {lock_fd}>>"${out%/*}/.${out##*/}.lock"
 flock "${lock_fd}"
+# A run stopped between the two renames of the swap left the repository beside OUT: back it goes.
+if [[ ! -e ${out} ]] && compgen -G "${out}.old.*" >/dev/null; then
+  left=$(find "${out%/*}" -maxdepth 1 -name "${out##*/}.old.*" -printf '%T@ %p\n' | sort -n |
+    tail -n 1 | cut -d' ' -f2-)
+  echo "${out}: putting back ${left}, which a stopped run left" >&2
+  mv -T "${left}" "${out}"
+fi
 if [[ -e ${out} && ! -f ${out}/${name}.asc && -n $(ls -A "${out}") ]]; then
   die "${out}: neither empty nor a repository of this script (no ${name}.asc)"
+fi
+# The swap replaces OUT whole: anything else in it would be lost.
+if [[ -d ${out} ]]; then
+  foreign=$(find "${out}" -mindepth 1 -maxdepth 1 -printf '%f\n' |
+    grep -vxE "apt|rpm|${name}\.(asc|sources|repo)" | paste -sd' ' || true)
+  [[ -z ${foreign} ]] ||
+    die "${out}: holds what is not the repository's, which publishing would remove: ${foreign}"
 fi
 check_key
 
@@ -228,7 +267,13 @@ old=
 # A run that stops before the swap leaves OUT as it was; one stopped between the two renames
 # puts the old repository back.
 trap 'rm -rf "${stage}"; [[ -z ${old} || -e ${out} ]] || mv -T "${old}" "${out}"' EXIT
-chmod 0755 "${stage}"
+# OUT's own mode and group, which a web server may rely on.
+if [[ -d ${out} ]]; then
+  chmod --reference="${out}" "${stage}"
+  chgrp --reference="${out}" "${stage}"
+else
+  chmod 0755 "${stage}"
+fi
 if [[ -d ${out}/apt ]]; then
   (cd "${out}" && find apt/pool rpm -type f \( -name '*.deb' -o -name '*.ddeb' -o -name '*.rpm' \) \
     -exec cp -a --parents -t "${stage}" {} +)

@@ -39,11 +39,13 @@ for package in "${packages[@]}"; do
     fail "${package} is older than HEAD: build it again"
 done
 
-{
+# The whole record first, then one append: a run that fails half-way adds nothing.
+lines=$(
   echo "${version} commit $(git rev-parse HEAD)"
   release_tools . | sed "s/^/${version} /"
   for package in "${packages[@]}"; do
     echo "${version} sha256 $(sha256sum <"${package}" | cut -d' ' -f1) ${package##*/}"
   done
-} >>"${record}"
+)
+echo "${lines}" >>"${record}"
 grep "^${version} " "${record}"

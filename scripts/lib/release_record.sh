@@ -17,7 +17,9 @@ release_tool_packages=(clang-19 binutils-x86-64-linux-gnu binutils-aarch64-linux
 release_tools() {
   local package version
   for package in "${release_tool_packages[@]}"; do
-    version=$(dpkg-query -W -f='${Version}' "${package}" 2>/dev/null) || version=none
+    # One version, though a library may be installed for two architectures.
+    version=$(dpkg-query -W -f='${Version}\n' "${package}" 2>/dev/null | sort -u | paste -sd,) ||
+      version=none
     echo "tool ${package} ${version:-none}"
   done
   echo "tool sysroot-lock $(sha256sum <"$1/cmake/debian11-sysroot.lock" | cut -d' ' -f1)"

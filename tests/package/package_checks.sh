@@ -540,6 +540,14 @@ as_released() {
   return "${status}"
 }
 
+# tools_differ VERSION: the tools of this machine whose versions are not those that VERSION was
+# released with, as "recorded:" and "here:" lines; nothing when all are.
+tools_differ() {
+  (diff <(recorded "${source_dir}/packaging/releases" "$1" tool | sed 's/^/tool /') \
+    <(release_tools "${source_dir}") || true) |
+    sed -n 's/^< tool /  recorded: /p; s/^> tool /  here:     /p'
+}
+
 check_ReleasedBytes() {
   local record=${source_dir}/packaging/releases tools
   if [[ -z $(recorded "${record}" "${version}" commit) ]]; then
@@ -547,9 +555,7 @@ check_ReleasedBytes() {
     return
   fi
   ! as_released "${version}" "${deb}" "${ddeb}" "${rpm}" "${debuginfo}" || return 0
-  tools=$( (diff <(recorded "${record}" "${version}" tool | sed 's/^/tool /') \
-    <(release_tools "${source_dir}") || true) |
-    sed -n 's/^< tool /  recorded: /p; s/^> tool /  here:     /p')
+  tools=$(tools_differ "${version}")
   if [[ -z ${tools} ]]; then
     fail "the packages of ${version} differ from its release, built with the tools recorded:" \
       "this change alters what the packages hold, so it must move the version (a new release," \
@@ -619,7 +625,7 @@ previous_version() {
 # packages-only workflow in an exported tree, with its own copy of the sysroot; each must be the
 # recorded one. A commit that is not in this clone fails the check, saying so.
 check_PreviousRelease() {
-  local previous commit tree
+  local previous commit tree tools
   previous=$(previous_version)
   [[ -n ${previous} ]] || fail "packaging/releases records no release before ${version}"
   commit=$(recorded "${source_dir}/packaging/releases" "${previous}" commit)
@@ -639,8 +645,14 @@ check_PreviousRelease() {
   }
   mv "${tree}/build/${preset}/packages" "${previous_dir}/packages"
   rm -rf "${tree}"
-  as_released "${previous}" "${previous_dir}/packages"/* ||
-    fail "commit ${commit} does not give the packages of release ${previous}"
+  as_released "${previous}" "${previous_dir}/packages"/* && return
+  tools=$(tools_differ "${previous}")
+  [[ -n ${tools} ]] ||
+    fail "commit ${commit} does not give the packages of release ${previous}, with its tools"
+  # Other tools give other bytes, and the release's own cannot be had here any more: its rebuild
+  # stands in for it, so that a toolchain update does not stop the repository checks.
+  echo "these tools differ from those of release ${previous}, so its rebuild stands in for it:"
+  echo "${tools}"
 }
 
 # gpg in the repository checks' keyring, with no agent left behind.
@@ -651,12 +663,26 @@ stop_gpg_agent() {
   GNUPGHOME=${keyring} gpgconf --kill gpg-agent 2>/dev/null || true
 }
 
+# fingerprint KEYRING NAME: the fingerprint of the key NAME in KEYRING.
+fingerprint() {
+  GNUPGHOME=$1 gpg --batch --with-colons --list-keys "$2" 2>/dev/null |
+    awk -F: '$1 == "fpr" {print $10; exit}'
+}
+
 # test_key NAME: makes a throwaway RSA-4096 signing key of a year in that keyring and prints its
 # fingerprint.
 test_key() {
   test_gpg --passphrase '' --pinentry-mode loopback \
     --quick-gen-key "$1 <qs-launcher-test@example.invalid>" rsa4096 sign 1y
-  test_gpg --with-colons --list-keys "$1" 2>/dev/null | awk -F: '$1 == "fpr" {print $10; exit}'
+  fingerprint "${keyring}" "$1"
+}
+
+# own_keyring: a copy of the keyring in the scratch folder, for a check that signs: the checks
+# run two at a time, and each stops its own agent when it ends.
+own_keyring() {
+  cp -a "${keyring}" "${work}/gnupg"
+  rm -f "${work}/gnupg"/S.*
+  keyring=${work}/gnupg
 }
 
 # The repository as a publisher makes it: the previous release first, then the tree's version
@@ -705,7 +731,7 @@ check_RepositoryMade() {
 repository_refusals=(
   "an RSA key of 2048 bits|rsa2048 1y|deb|the primary key is RSA of 2048 bits, under 3072"
   "a DSA key|dsa3072 1y|deb|the primary key is DSA"
-  "a key expiring within 90 days|rsa3072 30d|deb|the primary key expires on .*, within 90 days"
+  "a key expiring within 90 days|rsa3072 89d|deb|the primary key expires on .*, within 90 days"
   "a SHA-1 self-signature|rsa3072 1y --cert-digest-algo SHA1|deb|self-signature .* made with SHA-1"
   "a key not in the keyring|0123456789ABCDEF0123456789ABCDEF01234567|deb|no such key in"
   "no key named||deb|not the 40 hex digits of a key's fingerprint"
@@ -737,12 +763,18 @@ bad_package() {
   esac
 }
 
+# tree_state DIR: the names, sizes, modes, times and contents of what DIR holds.
+tree_state() {
+  (cd "$1" && find . -printf '%P %s %m %T@\n' | sort && find . -type f -exec sha256sum {} + | sort)
+}
+
 check_RepositoryRefusals() {
   local row what key packages expected weak_keys=${work}/keyring out=${work}/out before got
   mkdir -m 0700 "${weak_keys}"
-  trap "GNUPGHOME='${weak_keys}' gpgconf --kill gpg-agent; rm -rf '${work}'" EXIT
+  trap "GNUPGHOME='${weak_keys}' gpgconf --kill gpg-agent; stop_gpg_agent; rm -rf '${work}'" EXIT
+  own_keyring
   cp -a "${repository}" "${out}"
-  before=$(cd "${out}" && find . -printf '%P %s %m %T@\n' | sort && find . -type f -exec sha256sum {} + | sort)
+  before=$(tree_state "${out}")
   GNUPGHOME=${keyring} gpg --batch --export-secret-keys "$(<"${repository_dir}/key")" |
     GNUPGHOME=${weak_keys} gpg --batch --quiet --import
   for row in "${repository_refusals[@]}"; do
@@ -753,9 +785,9 @@ check_RepositoryRefusals() {
         # shellcheck disable=SC2086 # the row's algorithm, expiry and options
         set -- ${key}
         GNUPGHOME=${weak_keys} gpg --batch --quiet --passphrase '' --pinentry-mode loopback \
-          "${@:3}" --quick-gen-key "${what} <t@example.invalid>" "$1" sign "$2" 2>/dev/null
-        key=$(GNUPGHOME=${weak_keys} gpg --with-colons --list-keys "${what}" 2>/dev/null |
-          awk -F: '$1 == "fpr" {print $10; exit}')
+          "${@:3}" --quick-gen-key "${what} <t@example.invalid>" "$1" sign "$2" ||
+          fail "${what}: gpg cannot make the key"
+        key=$(fingerprint "${weak_keys}" "${what}")
         ;;
     esac
     if got=$(GNUPGHOME=${weak_keys} QS_SIGNING_KEY=${key} "${source_dir}/scripts/make_repository.sh" \
@@ -764,7 +796,7 @@ check_RepositoryRefusals() {
     fi
     grep -qE -- "${expected}" <<<"${got}" ||
       fail "${what}: make_repository.sh refused, but not with '${expected}':"$'\n'"${got}"
-    [[ $(cd "${out}" && find . -printf '%P %s %m %T@\n' | sort && find . -type f -exec sha256sum {} + | sort) == "${before}" ]] ||
+    [[ $(tree_state "${out}") == "${before}" ]] ||
       fail "${what}: refused, but the repository changed"
     echo "${what}: ${got##*$'\n'}"
   done
@@ -842,6 +874,7 @@ check_RpmRepository() {
   keyid=${keyid: -8}
   other=$(<"${repository_dir}/other-key")
   trap 'stop_gpg_agent; rm -rf "${work}"' EXIT
+  own_keyring
   cp "${rpm}" "${work}/other.rpm"
   GNUPGHOME=${keyring} rpmsign --addsign --define "_gpg_name ${other}" \
     --define "__gpg $(command -v gpg)" "${work}/other.rpm" </dev/null ||
@@ -924,6 +957,7 @@ check_AptMetadata() {
   index=${dists}/main/binary-${arch}/Packages
   other=$(<"${repository_dir}/other-key")
   trap 'stop_gpg_agent; rm -rf "${work}"' EXIT
+  own_keyring
   read_cases apt "made||${previous} ${version}" \
     "altered|echo >>${index} && gzip -9nkf ${index}|" \
     "resigned|test_gpg --yes -u ${other} --clearsign -o ${dists}/InRelease ${dists}/Release|"
@@ -988,6 +1022,8 @@ check_Piuparts() {
 root=${work}/root
 # The scratch folder with the root in it, /proc inside the root taken down first.
 leave_root() {
+  # A launcher that a failed check left running, with what its shell started.
+  [[ -z ${shell:-} ]] || ! running "${shell}" || end_all "${shell}"
   ! mountpoint -q "${root}/proc" || umount -l "${root}/proc"
   rm -rf --one-file-system "${work}"
 }
@@ -1175,8 +1211,7 @@ fault_key_expired() {
   expired_gpg() { GNUPGHOME=${keyring} faketime -f "$1" gpg --batch --quiet --passphrase '' \
     --pinentry-mode loopback "${@:2}"; }
   expired_gpg -730d --quick-gen-key "qs-launcher expired <t@example.invalid>" rsa4096 sign 3y
-  key=$(GNUPGHOME=${keyring} gpg --with-colons --list-keys 2>/dev/null |
-    awk -F: '$1 == "fpr" {print $10; exit}')
+  key=$(fingerprint "${keyring}" "qs-launcher expired")
   GNUPGHOME=${keyring} gpgconf --kill gpg-agent
   resign "${keyring}" "${key}"
   expired_gpg -365d --quick-set-expire "${key}" 1d
@@ -1185,7 +1220,26 @@ fault_key_expired() {
   GNUPGHOME=${keyring} gpgconf --kill gpg-agent
 }
 fault_unsigned() { rm "${root}${repository}/apt/dists/stable/"{InRelease,Release.gpg}; }
-faults=(other_key packages_altered deb_replaced key_expired unsigned)
+fault_none() { :; }
+# Each fault and what apt must say of it (gpgv on Debian 11 and 12, sqv on 13), after a row
+# without one, which must install.
+repository_faults=(
+  "none|"
+  "other_key|NO_PUBKEY|Missing key"
+  "packages_altered|Packages.* Hash Sum mismatch"
+  "deb_replaced|qs-launcher_.*\\.deb +Hash Sum mismatch"
+  "key_expired|EXPKEYSIG|not live.*Expired"
+  "unsigned|stable Release' is not signed"
+)
+
+# The system's copy of the repository and its key, as the publisher made them, and no lists of
+# an earlier read.
+restore_repository() {
+  rm -rf "${root}${repository}" "${root}/var/lib/apt/lists/"*
+  mkdir -p "${root}${repository%/*}"
+  cp -a "${repository}" "${root}${repository}"
+  install -D -m 0644 "${repository}/qs-launcher.asc" "${root}/etc/apt/keyrings/qs-launcher.asc"
+}
 
 # The repository as a host meets it, in a whole system of SUITE (amd64): added as the
 # documentation says, from its sources file and key; the tree's version installed and the
@@ -1194,16 +1248,15 @@ faults=(other_key packages_altered deb_replaced key_expired unsigned)
 # still running; a purge that leaves nothing behind. The repository lies in the system at the
 # path its sources file names.
 check_Repository() {
-  local suite=$1 base out=${repository} previous fault pid
+  local suite=$1 base out=${repository} previous row fault expected messages pid
   previous=$(previous_version)
   enter_system "${suite}"
   trap 'stop_gpg_agent; leave_root' EXIT
+  own_keyring
   # Its only source: the base's own names a Debian mirror, which apt would audit and fetch from,
   # and the runtimes the launcher depends on are in the base.
   rm -f "${root}/etc/apt/sources.list" "${root}/etc/apt/sources.list.d/"*
-  mkdir -p "${root}${out}"
-  cp -a "${out}/." "${root}${out}/"
-  install -D -m 0644 "${out}/qs-launcher.asc" "${root}/etc/apt/keyrings/qs-launcher.asc"
+  restore_repository
   install -m 0644 "${out}/qs-launcher.sources" "${root}/etc/apt/sources.list.d/"
   add_vendor_files
   snapshot >"${work}/before"
@@ -1238,27 +1291,38 @@ check_Repository() {
   echo "the launcher started after the upgrade is ${version}'s; dpkg lists only its files"
 
   apt_get install --allow-downgrades "qs-launcher=${previous}"
-  for fault in "${faults[@]}"; do
-    rm -rf "${root}${out}" "${root}/var/lib/apt/lists/"*
-    cp -a "${out}" "${root}${out}"
-    install -m 0644 "${out}/qs-launcher.asc" "${root}/etc/apt/keyrings/qs-launcher.asc"
+  for row in "${repository_faults[@]}"; do
+    fault=${row%%|*} expected=${row#*|}
+    restore_repository
     "fault_${fault}"
     # apt-get update may exit 0 and keep the lists it had, which are gone here: what counts is
     # what it would install.
     in_root apt-get -q update >"${work}/update.log" 2>&1 || true
     if in_root apt-get -y -q install "qs-launcher=${version}" >"${work}/install.log" 2>&1; then
-      cat "${work}/update.log" "${work}/install.log" >&2
-      fail "${fault}: apt-get installed ${version}"
+      [[ -z ${expected} ]] || {
+        cat "${work}/update.log" "${work}/install.log" >&2
+        fail "${fault}: apt-get installed ${version}"
+      }
+      echo "${fault}: apt-get installed ${version}, as it must"
+      apt_get install --allow-downgrades "qs-launcher=${previous}"
+      continue
     fi
+    messages=$(grep -hE '^(W|E): ' "${work}/update.log" "${work}/install.log" || true)
+    [[ -n ${expected} ]] || {
+      cat "${work}/update.log" "${work}/install.log" >&2
+      fail "with no fault, apt-get did not install ${version}"
+    }
+    grep -qE -- "${expected}" <<<"${messages}" || {
+      echo "${messages}" >&2
+      fail "${fault}: refused, but without '${expected}'"
+    }
     echo "${fault//_/ }: refused"
-    grep -hE '^(W|E): ' "${work}/update.log" "${work}/install.log" | sed 's/^/  /'
+    sed 's/^/  /' <<<"${messages}"
     [[ $(installed_version) == "${previous}" ]] ||
       fail "${fault}: the installed version is $(installed_version)"
     run_example 1 >/dev/null
   done
-  rm -rf "${root}${out}"
-  cp -a "${out}" "${root}${out}"
-  install -m 0644 "${out}/qs-launcher.asc" "${root}/etc/apt/keyrings/qs-launcher.asc"
+  restore_repository
   echo "each fault refused; ${previous} still installed and running"
 
   apt_get purge qs-launcher
