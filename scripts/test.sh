@@ -141,11 +141,11 @@ run_ci() {
 }
 
 # What a test that installed into or removed from this machine's own package databases would
-# change: the packages that dpkg and rpm list as installed, and dpkg's log, which grows with every
-# action, so that an install and a purge show too. Not the database files' bytes: the first
-# read-only rpm command (rpm -qp, rpmlint) creates an empty rpm database, which is no change.
-# An rpm database that existed already counts by its bytes too, so that an rpm -i and -e shows:
-# read-only commands leave an existing one as it is.
+# change: the packages that dpkg and rpm list as installed; dpkg's log, which grows with every
+# action, so that an install and a purge show too; and the bytes of the rpm database, so that an
+# rpm -i and -e show. Read-only commands leave an existing rpm database as it is, but the first
+# one (rpm -qp, rpmlint) creates an empty one: run_release drops the bytes of a database that was
+# not there before.
 package_databases() {
   local rpmdb
   rpmdb=$(rpm --eval '%_dbpath' 2>/dev/null)/rpmdb.sqlite

@@ -514,10 +514,6 @@ check_Reproducible() {
 # shellcheck source=../../scripts/lib/release_record.sh
 source "${source_dir}/scripts/lib/release_record.sh"
 
-# A recorded release has one set of bytes: each package of this build is the one that
-# packaging/releases holds for the tree's version. A version not yet recorded passes. On a
-# difference, the tools recorded and this machine's tell a change of the tree (move the version)
-# from a toolchain update (named).
 # as_released VERSION PACKAGE...: each package is the one that the record holds for VERSION,
 # a line each; fails when one is not.
 as_released() {
@@ -548,6 +544,10 @@ tools_differ() {
     sed -n 's/^< tool /  recorded: /p; s/^> tool /  here:     /p'
 }
 
+# A recorded release has one set of bytes: each package of this build is the one that
+# packaging/releases holds for the tree's version. A version not yet recorded passes. On a
+# difference, the tools recorded and this machine's tell a change of the tree (move the version)
+# from a toolchain update (named).
 check_ReleasedBytes() {
   local record=${source_dir}/packaging/releases tools
   if [[ -z $(recorded "${record}" "${version}" commit) ]]; then
@@ -959,8 +959,7 @@ check_AptMetadata() {
   trap 'stop_gpg_agent; rm -rf "${work}"' EXIT
   own_keyring
   read_cases apt "made||${previous} ${version}" \
-    "altered|echo >>${index} && gzip -9nkf ${index}|" \
-    "resigned|test_gpg --yes -u ${other} --clearsign -o ${dists}/InRelease ${dists}/Release|"
+    "altered|alter_index ${index}|" "resigned|resign ${keyring} ${other} ${dists}|"
   lists=$(find "${work}/apt-made/var/lib/apt/lists" -name '*_dists_*')
   echo "${lists}"
   ! grep -F _main_debug_ <<<"${lists}" ||
@@ -1180,9 +1179,10 @@ same_files() {
     fail "dpkg's file list of qs-launcher is not that of ${1##*/}"
 }
 
-# resign KEYRING KEY: the published Release signed again by KEY of KEYRING, inline and apart.
+# resign KEYRING KEY [DISTS]: the Release of DISTS (the system's copy of the repository) signed
+# again by KEY of KEYRING, inline and apart.
 resign() {
-  local dists=${root}${repository}/apt/dists/stable
+  local dists=${3:-${root}${repository}/apt/dists/stable}
   GNUPGHOME=$1 gpg --batch --quiet --yes --local-user "$2" --digest-algo SHA512 \
     --clearsign --output "${dists}/InRelease" "${dists}/Release"
   GNUPGHOME=$1 gpg --batch --quiet --yes --local-user "$2" --digest-algo SHA512 \
@@ -1191,10 +1191,14 @@ resign() {
 
 # The faults a host must refuse: a name and what breaks the system's copy of the repository.
 fault_other_key() { resign "${keyring}" "$(<"${repository_dir}/other-key")"; }
+# alter_index INDEX: a Packages file changed after signing, and its compressed copy with it, which
+# apt would otherwise fetch instead.
+alter_index() {
+  printf '\n' >>"$1"
+  gzip -9nf -k "$1"
+}
 fault_packages_altered() {
-  local index=${root}${repository}/apt/dists/stable/main/binary-amd64/Packages
-  printf '\n' >>"${index}"
-  gzip -9nf -k "${index}"
+  alter_index "${root}${repository}/apt/dists/stable/main/binary-amd64/Packages"
 }
 fault_deb_replaced() {
   cp "${previous_dir}/packages/qs-launcher_${previous}_amd64.deb" \
@@ -1206,18 +1210,18 @@ fault_deb_replaced() {
 # good for Debian 13's sqv, so only one made after its expiry tells every release's apt.) In a
 # keyring of its own, with no agent left that keeps a false clock.
 fault_key_expired() {
-  local keyring=${work}/expired key
-  mkdir -m 0700 "${keyring}"
-  expired_gpg() { GNUPGHOME=${keyring} faketime -f "$1" gpg --batch --quiet --passphrase '' \
+  local expired=${work}/expired key
+  mkdir -m 0700 "${expired}"
+  expired_gpg() { GNUPGHOME=${expired} faketime -f "$1" gpg --batch --quiet --passphrase '' \
     --pinentry-mode loopback "${@:2}"; }
   expired_gpg -730d --quick-gen-key "qs-launcher expired <t@example.invalid>" rsa4096 sign 3y
-  key=$(fingerprint "${keyring}" "qs-launcher expired")
-  GNUPGHOME=${keyring} gpgconf --kill gpg-agent
-  resign "${keyring}" "${key}"
+  key=$(fingerprint "${expired}" "qs-launcher expired")
+  GNUPGHOME=${expired} gpgconf --kill gpg-agent
+  resign "${expired}" "${key}"
   expired_gpg -365d --quick-set-expire "${key}" 1d
-  GNUPGHOME=${keyring} gpg --batch --armor --export "${key}" \
+  GNUPGHOME=${expired} gpg --batch --armor --export "${key}" \
     >"${root}/etc/apt/keyrings/qs-launcher.asc"
-  GNUPGHOME=${keyring} gpgconf --kill gpg-agent
+  GNUPGHOME=${expired} gpgconf --kill gpg-agent
 }
 fault_unsigned() { rm "${root}${repository}/apt/dists/stable/"{InRelease,Release.gpg}; }
 fault_none() { :; }
@@ -1248,7 +1252,7 @@ restore_repository() {
 # still running; a purge that leaves nothing behind. The repository lies in the system at the
 # path its sources file names.
 check_Repository() {
-  local suite=$1 base out=${repository} previous row fault expected messages pid
+  local suite=$1 base previous row fault expected messages pid
   previous=$(previous_version)
   enter_system "${suite}"
   trap 'stop_gpg_agent; leave_root' EXIT
@@ -1257,7 +1261,7 @@ check_Repository() {
   # and the runtimes the launcher depends on are in the base.
   rm -f "${root}/etc/apt/sources.list" "${root}/etc/apt/sources.list.d/"*
   restore_repository
-  install -m 0644 "${out}/qs-launcher.sources" "${root}/etc/apt/sources.list.d/"
+  install -m 0644 "${repository}/qs-launcher.sources" "${root}/etc/apt/sources.list.d/"
   add_vendor_files
   snapshot >"${work}/before"
   apt_get update
